@@ -34,10 +34,10 @@ QString formatSizeText(qint64 bytes)
 float sizeTextToBytes(const QString &text)
 {
     static constexpr std::array<SizeUnit, 4> units{{
-        {" GB", kibi * kibi * kibi},
-        {" MB", kibi * kibi},
-        {" KB", kibi},
-        {" B", 1},
+            {" GB", kibi * kibi * kibi},
+            {" MB", kibi * kibi},
+            {" KB", kibi},
+            {" B", 1},
     }};
     for (const SizeUnit &unit : units) {
         const QLatin1String suffix(unit.suffix);

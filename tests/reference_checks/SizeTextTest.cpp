@@ -37,9 +37,15 @@ TEST(SizeText, ReadsTextsBackWithCaseSensitiveUnits)
         const char *text;
         float bytes;
     } cases[] = {
-            {"1.5 KB", 1536.0f}, {"2 MB", 2097152.0f}, {"999 B", 999.0f},
-            {"1 GB", 1073741824.0f}, {"2.5 GB", 2684354560.0f}, {"", 0.0f},
-            {"12", 0.0f}, {"1.5 kb", 0.0f}, {"abc KB", 0.0f},
+            {"1.5 KB", 1536.0f},
+            {"2 MB", 2097152.0f},
+            {"999 B", 999.0f},
+            {"1 GB", 1073741824.0f},
+            {"2.5 GB", 2684354560.0f},
+            {"", 0.0f},
+            {"12", 0.0f},
+            {"1.5 kb", 0.0f},
+            {"abc KB", 0.0f},
     };
     for (const auto &c : cases)
         EXPECT_FLOAT_EQ(sizeTextToBytes(QString::fromLatin1(c.text)), c.bytes) << c.text;
@@ -47,7 +53,8 @@ TEST(SizeText, ReadsTextsBackWithCaseSensitiveUnits)
 
 TEST(SizeText, TextsSortInTheOrderOfTheirCounts)
 {
-    const qint64 counts[] = {0, 1, 999, 1000, 1023, 1024, 50000, 999999, 1000000, 123456789,
+    const qint64 counts[] = {0,         1,          999,        1000,         1023,
+                             1024,      50000,      999999,     1000000,      123456789,
                              999999999, 1000000000, 2147483647, 3000000000LL, 9000000000LL};
     for (size_t i = 0; i + 1 < std::size(counts); ++i) {
         const float smaller = sizeTextToBytes(formatSizeText(counts[i]));
