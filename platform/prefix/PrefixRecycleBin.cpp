@@ -83,9 +83,8 @@ std::string unescapedMountPoint(std::string_view text)
     return result;
 }
 
-// The mount points that are visible now, read from a mountinfo table; empty when it cannot be
-// read. A later mount on a folder hides the earlier mounts at and below it.
-std::optional<std::vector<std::string>> visibleMountPoints(const std::string &mountTable)
+// The mount points of a mountinfo table; empty when it cannot be read.
+std::optional<std::vector<std::string>> mountPoints(const std::string &mountTable)
 {
     std::ifstream table(mountTable);
     if (!table)
@@ -103,35 +102,40 @@ std::optional<std::vector<std::string>> visibleMountPoints(const std::string &mo
         if (start == std::string::npos)
             continue;
         const std::size_t end = line.find(' ', start);
-        const std::string point = unescapedMountPoint(
+        std::string point = unescapedMountPoint(
                 std::string_view(line).substr(start, end == std::string::npos ? end : end - start));
-        if (point.empty() || point.front() != '/')
-            continue;
-        std::erase_if(points,
-                      [&](const std::string &earlier) { return liesBelow(earlier, point); });
-        points.push_back(point);
+        if (!point.empty() && point.front() == '/')
+            points.push_back(std::move(point));
     }
     return points;
 }
 
-// The top of the mount holding a canonical path: the deepest visible mount point above it, or,
-// without a mount table, the highest folder above it on the same device.
+// The top of the mount holding a canonical path: the deepest mount point above it that lies on
+// the same device (a mount hidden by a later one usually does not), or, without a mount table,
+// the highest folder above it on the same device.
 std::optional<std::string> mountTop(const std::string &path,
-                                    const std::optional<std::vector<std::string>> &mountPoints)
+                                    const std::optional<std::vector<std::string>> &points)
 {
-    if (mountPoints) {
-        const std::string *deepest = nullptr;
-        for (const std::string &point : *mountPoints) {
-            if (liesBelow(path, point) && (!deepest || point.size() > deepest->size()))
-                deepest = &point;
-        }
-        if (deepest)
-            return *deepest;
-    }
     struct stat status
     {};
     if (::stat(path.c_str(), &status) != 0)
         return std::nullopt;
+    if (points) {
+        std::vector<const std::string *> candidates;
+        for (const std::string &point : *points) {
+            if (liesBelow(path, point))
+                candidates.push_back(&point);
+        }
+        std::stable_sort(
+                candidates.begin(), candidates.end(),
+                [](const std::string *a, const std::string *b) { return a->size() > b->size(); });
+        for (const std::string *point : candidates) {
+            struct stat pointStatus
+            {};
+            if (::stat(point->c_str(), &pointStatus) == 0 && pointStatus.st_dev == status.st_dev)
+                return *point;
+        }
+    }
     std::string top = path;
     while (top != "/") {
         const std::string parent = parentOf(top);
@@ -202,14 +206,14 @@ PrefixRecycleBin::locationsOf(const Drive &drive) const
     const auto folder = realPath(drive.hostFolder);
     if (!folder)
         return std::nullopt;
-    const auto mountPoints = visibleMountPoints(m_environment.mountTable);
-    const auto top = mountTop(*folder, mountPoints);
+    const auto points = mountPoints(m_environment.mountTable);
+    const auto top = mountTop(*folder, points);
     if (!top)
         return std::nullopt;
     const std::string homeTrash = m_environment.homeTrash();
     if (!homeTrash.empty()) {
         const auto homeFolder = realPathOfExisting(homeTrash);
-        if (homeFolder && mountTop(*homeFolder, mountPoints) == top)
+        if (homeFolder && mountTop(*homeFolder, points) == top)
             return std::vector<Location>{{Location::Kind::Home, homeTrash}};
     }
     return std::vector<Location>{{Location::Kind::Shared, *top}, {Location::Kind::Private, *top}};
