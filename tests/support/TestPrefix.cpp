@@ -9,9 +9,12 @@
 #include <stdexcept>
 #include <system_error>
 
+#include <cerrno>
+
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace fs = std::filesystem;
@@ -37,10 +40,14 @@ TestPrefix::TestPrefix()
     fs::create_directories(fs::path(m_path) / "dosdevices");
     fs::create_symlink("../drive_c", fs::path(m_path) / "dosdevices" / "c:");
     fs::create_symlink("/", fs::path(m_path) / "dosdevices" / "z:");
-    for (const std::string folder :
-         {"users/" + m_userName + "/Temp", "users/Public", std::string("windows/system32"),
-          std::string("windows/temp"), std::string("Program Files"),
-          std::string("Program Files (x86)"), std::string("ProgramData")})
+    const std::string folders[] = {"users/" + m_userName + "/Temp",
+                                   "users/Public",
+                                   "windows/system32",
+                                   "windows/temp",
+                                   "Program Files",
+                                   "Program Files (x86)",
+                                   "ProgramData"};
+    for (const std::string &folder : folders)
         makeFolder(folder);
 }
 
@@ -97,6 +104,62 @@ void TestPrefix::writeTopFile(std::string_view name, std::string_view content) c
 {
     std::ofstream out(fs::path(m_path) / name, std::ios::binary | std::ios::trunc);
     out.write(content.data(), static_cast<std::streamsize>(content.size()));
+}
+
+std::string TestPrefix::makeTopFolder(std::string_view name) const
+{
+    const fs::path folder = fs::path(m_path) / name;
+    fs::create_directories(folder);
+    return folder.string();
+}
+
+void TestPrefix::makeLink(std::string_view belowDriveC, const std::string &target) const
+{
+    const fs::path link = hostPath(belowDriveC);
+    fs::create_directories(link.parent_path());
+    fs::create_symlink(target, link);
+}
+
+void TestPrefix::linkDrive(char letter, const std::string &target) const
+{
+    const fs::path link = fs::path(m_path) / "dosdevices" / (std::string(1, letter) + ":");
+    std::error_code ignored;
+    fs::remove(link, ignored);
+    fs::create_symlink(target, link);
+}
+
+bool TestPrefix::exists(const std::string &hostPath)
+{
+    struct stat status
+    {};
+    return ::lstat(hostPath.c_str(), &status) == 0;
+}
+
+void TestPrefix::makeReadOnly(std::string_view belowDriveC) const
+{
+    if (::chmod(hostPath(belowDriveC).c_str(), 0444) != 0)
+        throw std::runtime_error("cannot make read-only: " + std::string(belowDriveC));
+}
+
+void TestPrefix::setLastWriteTime(std::string_view belowDriveC, std::int64_t seconds,
+                                  long nanoseconds) const
+{
+    timespec times[2];
+    times[0].tv_sec = static_cast<time_t>(seconds);
+    times[0].tv_nsec = nanoseconds;
+    times[1] = times[0];
+    if (::utimensat(AT_FDCWD, hostPath(belowDriveC).c_str(), times, AT_SYMLINK_NOFOLLOW) != 0)
+        throw std::runtime_error("cannot set the time of " + std::string(belowDriveC));
+}
+
+bool TestPrefix::setDosAttributeRecord(std::string_view belowDriveC, std::string_view record) const
+{
+    if (::setxattr(hostPath(belowDriveC).c_str(), "user.DOSATTRIB", record.data(), record.size(),
+                   0) == 0)
+        return true;
+    if (errno == ENOTSUP)
+        return false;
+    throw std::runtime_error("cannot set user.DOSATTRIB on " + std::string(belowDriveC));
 }
 
 void TestPrefix::install() const

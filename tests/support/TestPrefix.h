@@ -41,6 +41,30 @@ public:
     // Writes a file at the top of the prefix (system.reg, user.reg, userdef.reg, ...).
     void writeTopFile(std::string_view name, std::string_view content) const;
 
+    // Creates a folder at the top of the prefix, outside every drive except Z:, and returns its
+    // host path. Good as the target of links that must never be followed.
+    std::string makeTopFolder(std::string_view name) const;
+
+    // Makes a symbolic link below drive_c pointing at target (a host path, absolute or relative).
+    void makeLink(std::string_view belowDriveC, const std::string &target) const;
+
+    // Makes or replaces the link dosdevices/<letter>: with the given target.
+    void linkDrive(char letter, const std::string &target) const;
+
+    // True when something (a file, folder or link, even a dangling one) is at that host path.
+    static bool exists(const std::string &hostPath);
+
+    // Clears every write permission of a file below drive_c.
+    void makeReadOnly(std::string_view belowDriveC) const;
+
+    // Sets a file's last-write time to an exact instant: seconds and nanoseconds since 1970.
+    void setLastWriteTime(std::string_view belowDriveC, std::int64_t seconds,
+                          long nanoseconds) const;
+
+    // Stores Wine's DOS attribute record (user.DOSATTRIB) on a file below drive_c. False when the
+    // host file system keeps no such attributes.
+    bool setDosAttributeRecord(std::string_view belowDriveC, std::string_view record) const;
+
     // Makes this prefix the current machine.
     void install() const;
 

@@ -14,7 +14,10 @@ std::u16string fromUtf8(std::string_view utf8);
 std::string toUtf8(std::u16string_view utf16);
 
 // Converts a plain ASCII literal or any narrow UTF-8 text to UTF-16 (shorthand for fromUtf8).
-inline std::u16string u16(std::string_view utf8) { return fromUtf8(utf8); }
+inline std::u16string u16(std::string_view utf8)
+{
+    return fromUtf8(utf8);
+}
 
 // Unicode simple case folding of one UTF-16 unit (BMP), as Windows compares names.
 char16_t foldCase(char16_t unit);
