@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+
+// The Disk Cleaner page of the main window. For now it only shows its name.
+class DiskWidgetPage final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // The parent is the main window; its sig_translate() re-sets this page's texts.
+    explicit DiskWidgetPage(QWidget *parent);
+
+public slots:
+    void translate();
+
+private:
+    QLabel *m_nameLabel;
+};

@@ -1,0 +1,21 @@
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+
+// The Uninstaller page of the main window. For now it only shows its name.
+class UninstallWidgetPage final : public QWidget
+{
+    Q_OBJECT
+
+public:
+    // The parent is the main window; its sig_translate() re-sets this page's texts.
+    explicit UninstallWidgetPage(QWidget *parent);
+
+public slots:
+    void translate();
+
+private:
+    QLabel *m_nameLabel;
+};
