@@ -116,8 +116,7 @@ std::optional<std::vector<std::string>> mountPoints(const std::string &mountTabl
 std::optional<std::string> mountTop(const std::string &path,
                                     const std::optional<std::vector<std::string>> &points)
 {
-    struct stat status
-    {};
+    struct stat status = {};
     if (::stat(path.c_str(), &status) != 0)
         return std::nullopt;
     if (points) {
@@ -130,8 +129,7 @@ std::optional<std::string> mountTop(const std::string &path,
                 candidates.begin(), candidates.end(),
                 [](const std::string *a, const std::string *b) { return a->size() > b->size(); });
         for (const std::string *point : candidates) {
-            struct stat pointStatus
-            {};
+            struct stat pointStatus = {};
             if (::stat(point->c_str(), &pointStatus) == 0 && pointStatus.st_dev == status.st_dev)
                 return *point;
         }
@@ -139,8 +137,7 @@ std::optional<std::string> mountTop(const std::string &path,
     std::string top = path;
     while (top != "/") {
         const std::string parent = parentOf(top);
-        struct stat parentStatus
-        {};
+        struct stat parentStatus = {};
         if (::stat(parent.c_str(), &parentStatus) != 0 || parentStatus.st_dev != status.st_dev)
             break;
         top = parent;

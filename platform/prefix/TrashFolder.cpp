@@ -78,8 +78,7 @@ UniqueFd openSameFolder(int parent, const std::string &name, const struct stat &
 {
     UniqueFd folder(
             ::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat opened
-    {};
+    struct stat opened = {};
     if (!folder.isValid() || ::fstat(folder.get(), &opened) != 0 ||
         opened.st_dev != status.st_dev || opened.st_ino != status.st_ino)
         return UniqueFd();
@@ -103,8 +102,7 @@ std::uint64_t entryBytes(int parent, const std::string &name, const struct stat 
         return 0;
     std::uint64_t bytes = 0;
     for (const std::string &child : *names) {
-        struct stat childStatus
-        {};
+        struct stat childStatus = {};
         if (::fstatat(folder.get(), child.c_str(), &childStatus, AT_SYMLINK_NOFOLLOW) == 0)
             bytes += entryBytes(folder.get(), child, childStatus, device);
     }
@@ -122,8 +120,7 @@ struct Removal
 // stays and makes the removal incomplete.
 void removeEntry(int parent, const std::string &name, dev_t device, Removal &removal)
 {
-    struct stat status
-    {};
+    struct stat status = {};
     if (::fstatat(parent, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno != ENOENT)
             removal.complete = false;
@@ -161,8 +158,7 @@ std::optional<std::string> describedName(int info, const std::string &infoName)
 {
     if (infoName.size() <= infoSuffix.size() || !infoName.ends_with(infoSuffix))
         return std::nullopt;
-    struct stat status
-    {};
+    struct stat status = {};
     if (::fstatat(info, infoName.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0 ||
         !S_ISREG(status.st_mode))
         return std::nullopt;
@@ -255,8 +251,7 @@ void dropDirectorySizes(int trash, const std::unordered_set<std::string> &remove
     if (removedNames.empty())
         return;
     const UniqueFd file(::openat(trash, sizeCacheName, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat status
-    {};
+    struct stat status = {};
     if (!file.isValid() || ::fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode))
         return;
     const auto content = readAll(file.get());
@@ -333,8 +328,7 @@ TrashFolder TrashFolder::openShared(const std::string &top, std::uint32_t userId
         return TrashFolder(meansAbsent(errno) ? State::Absent : State::Unreadable, UniqueFd());
     const UniqueFd shared(
             ::openat(topFolder.get(), ".Trash", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    struct stat status
-    {};
+    struct stat status = {};
     if (!shared.isValid() || ::fstat(shared.get(), &status) != 0 || !S_ISDIR(status.st_mode) ||
         !(status.st_mode & S_ISVTX))
         return TrashFolder(State::Absent, UniqueFd());
@@ -355,8 +349,7 @@ TrashFolder TrashFolder::openPrivate(const std::string &top, std::uint32_t userI
     OpenedFolder own = openSubfolder(topFolder.get(), name.c_str());
     if (!own.folder.isValid())
         return TrashFolder(own.failed ? State::Unreadable : State::Absent, UniqueFd());
-    struct stat status
-    {};
+    struct stat status = {};
     if (::fstat(own.folder.get(), &status) != 0 || status.st_uid != userId)
         return TrashFolder(State::Absent, UniqueFd());
     return TrashFolder(State::Open, std::move(own.folder));
@@ -374,8 +367,7 @@ std::optional<RecycleBinSize> TrashFolder::size() const
         return std::nullopt;
     if (!folders.files.isValid() || !folders.info.isValid())
         return size;
-    struct stat filesStatus
-    {};
+    struct stat filesStatus = {};
     const auto infoNames = listNames(folders.info.get());
     if (!infoNames || ::fstat(folders.files.get(), &filesStatus) != 0)
         return std::nullopt;
@@ -385,8 +377,7 @@ std::optional<RecycleBinSize> TrashFolder::size() const
         if (!described)
             continue;
         const std::string &name = *described;
-        struct stat status
-        {};
+        struct stat status = {};
         if (::fstatat(folders.files.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
             continue;
         ++size.items;
@@ -409,8 +400,7 @@ RecycleBinEmptied TrashFolder::empty() const
     }
     if (!folders.files.isValid() || !folders.info.isValid())
         return emptied;
-    struct stat filesStatus
-    {};
+    struct stat filesStatus = {};
     const auto infoNames = listNames(folders.info.get());
     if (!infoNames || ::fstat(folders.files.get(), &filesStatus) != 0) {
         emptied.complete = false;
@@ -423,8 +413,7 @@ RecycleBinEmptied TrashFolder::empty() const
         if (!described)
             continue;
         const std::string &name = *described;
-        struct stat status
-        {};
+        struct stat status = {};
         if (::fstatat(folders.files.get(), name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno != ENOENT)
                 emptied.complete = false;
