@@ -74,7 +74,8 @@ public:
     // Opens the subfolder of that exact name; null when it is missing, not a folder, or a link.
     virtual std::unique_ptr<Folder> openSubfolder(std::u16string_view name) const = 0;
 
-    // Deletes a file, or a link itself, never its target. False when the entry stays.
+    // Deletes a file, or a link itself, never its target. A folder or a read-only file stays, as
+    // on Windows. False when the entry stays.
     virtual bool deleteFile(std::u16string_view name) const = 0;
 
     // Removes the subfolder of that name if it is empty and not a link. False when it stays.
@@ -92,13 +93,14 @@ public:
     // it is missing or not a folder.
     virtual std::unique_ptr<Folder> openFolder(std::u16string_view windowsPath) const = 0;
 
-    // The entry a path names (GetFileAttributesExW); empty when nothing is there.
+    // The entry a path names (GetFileAttributesExW); empty when nothing is there. A link is
+    // described as itself, as Folder::list shows it; a drive root has an empty name.
     virtual std::optional<DirectoryEntry> entry(std::u16string_view windowsPath) const = 0;
 
-    // Deletes a file or link (DeleteFileW). False when it stays.
+    // Deletes a file or link (DeleteFileW); folders and read-only files stay. False when it stays.
     virtual bool deleteFile(std::u16string_view windowsPath) const = 0;
 
-    // Removes an empty folder (RemoveDirectoryW). False when it stays.
+    // Removes an empty folder (RemoveDirectoryW), never a link. False when it stays.
     virtual bool removeDirectory(std::u16string_view windowsPath) const = 0;
 
     // The host path of a Windows path: each existing component matched without regard to case,
@@ -108,7 +110,8 @@ public:
     // The Windows path of a host path, through the drive whose root holds it; empty if none does.
     virtual std::u16string windowsPath(std::string_view hostPath) const = 0;
 
-    // The logical drives, in letter order (GetLogicalDrives with GetDriveTypeW).
+    // The logical drives, in letter order (GetLogicalDrives with GetDriveTypeW). A drive whose
+    // root is gone is listed with NoRootDirectory and an empty hostFolder.
     virtual std::vector<Drive> drives() const = 0;
 
     // The type of one drive letter (GetDriveTypeW); NoRootDirectory when the drive is absent.

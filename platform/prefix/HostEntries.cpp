@@ -1,0 +1,170 @@
+#include "HostEntries.h"
+
+#include <platform/Text.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <limits>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <sys/xattr.h>
+#endif
+
+namespace platform {
+
+namespace {
+
+constexpr std::uint32_t attributesFromDosAttributeRecord =
+        AttributeHidden | AttributeSystem | AttributeArchive | AttributeOffline;
+
+bool isBrokenSurrogate(std::u16string_view text, std::size_t &i)
+{
+    const char16_t unit = text[i];
+    if (unit >= 0xD800 && unit <= 0xDBFF) {
+        if (i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
+            ++i;
+            return false;
+        }
+        return true;
+    }
+    return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+int hexDigitValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Wine keeps DOS attributes in the user.DOSATTRIB extended attribute as the text "0x" followed
+// by hexadecimal digits. Anything that does not start that way, or does not fit 32 bits, adds
+// nothing.
+std::uint32_t parseDosAttributeRecord(std::string_view text)
+{
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
+        text.remove_prefix(1);
+    if (text.size() < 3 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X'))
+        return 0;
+    text.remove_prefix(2);
+    std::uint64_t value = 0;
+    std::size_t digits = 0;
+    for (const char c : text) {
+        const int digit = hexDigitValue(c);
+        if (digit < 0)
+            break;
+        value = value * 16 + static_cast<std::uint64_t>(digit);
+        if (value > std::numeric_limits<std::uint32_t>::max())
+            return 0;
+        ++digits;
+    }
+    if (digits == 0)
+        return 0;
+    return static_cast<std::uint32_t>(value) & attributesFromDosAttributeRecord;
+}
+
+std::uint32_t dosAttributesAt(int folderFd, const std::string &name)
+{
+#if defined(__linux__)
+    // There is no "getxattr at a descriptor" call; the descriptor's /proc entry names the open
+    // folder itself, so a renamed or replaced path cannot redirect the read.
+    const std::string path = "/proc/self/fd/" + std::to_string(folderFd) + "/" + name;
+    char value[256];
+    const ssize_t length = ::lgetxattr(path.c_str(), "user.DOSATTRIB", value, sizeof value);
+    if (length <= 0)
+        return 0;
+    return parseDosAttributeRecord(std::string_view(value, static_cast<std::size_t>(length)));
+#else
+    (void)folderFd;
+    (void)name;
+    return 0;
+#endif
+}
+
+} // namespace
+
+std::optional<std::string> hostEntryName(std::u16string_view name)
+{
+    if (name.empty() || name == u"." || name == u"..")
+        return std::nullopt;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (name[i] == u'/' || name[i] == 0 || isBrokenSurrogate(name, i))
+            return std::nullopt;
+    }
+    return toUtf8(name);
+}
+
+std::optional<DirectoryEntry> describeEntryAt(int folderFd, const std::string &name)
+{
+    struct stat status
+    {};
+    if (::fstatat(folderFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return std::nullopt;
+
+    DirectoryEntry entry;
+    entry.name = fromUtf8(name);
+    entry.lastWriteTime = fileTimeFromHostTime(status.st_mtim);
+    if (S_ISLNK(status.st_mode)) {
+        entry.attributes = AttributeReparsePoint;
+        struct stat target
+        {};
+        if (::fstatat(folderFd, name.c_str(), &target, 0) == 0 && S_ISDIR(target.st_mode))
+            entry.attributes |= AttributeDirectory;
+    } else {
+        if (S_ISDIR(status.st_mode))
+            entry.attributes |= AttributeDirectory;
+        else
+            entry.size = static_cast<std::uint64_t>(status.st_size);
+        if (!(status.st_mode & S_IWUSR))
+            entry.attributes |= AttributeReadOnly;
+        if (S_ISDIR(status.st_mode) || S_ISREG(status.st_mode))
+            entry.attributes |= dosAttributesAt(folderFd, name);
+    }
+    if (name.size() > 1 && name.front() == '.')
+        entry.attributes |= AttributeHidden;
+    if (entry.attributes == 0)
+        entry.attributes = AttributeNormal;
+    return entry;
+}
+
+bool deleteFileAt(int folderFd, const std::string &name)
+{
+    struct stat status
+    {};
+    if (::fstatat(folderFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
+    if (S_ISDIR(status.st_mode))
+        return false;
+    if (!S_ISLNK(status.st_mode) && !(status.st_mode & S_IWUSR))
+        return false;
+    // Without AT_REMOVEDIR the call refuses a folder, even one that replaced the file just now.
+    return ::unlinkat(folderFd, name.c_str(), 0) == 0;
+}
+
+bool removeFolderAt(int folderFd, const std::string &name)
+{
+    // With AT_REMOVEDIR a link is refused (ENOTDIR) and is never taken for its target.
+    return ::unlinkat(folderFd, name.c_str(), AT_REMOVEDIR) == 0;
+}
+
+FileTime fileTimeFromHostTime(const timespec &time)
+{
+    constexpr std::int64_t secondsBefore1970 = fileTimeUnixEpoch / fileTimeTicksPerSecond;
+    constexpr std::int64_t ticks = fileTimeTicksPerSecond;
+    const std::int64_t seconds = static_cast<std::int64_t>(time.tv_sec);
+    if (seconds < -secondsBefore1970)
+        return 0;
+    const auto sinceFileTimeEpoch = static_cast<std::uint64_t>(seconds + secondsBefore1970);
+    if (sinceFileTimeEpoch > (std::numeric_limits<std::uint64_t>::max() - ticks) / ticks)
+        return std::numeric_limits<FileTime>::max();
+    return sinceFileTimeEpoch * ticks + static_cast<std::uint64_t>(time.tv_nsec / 100);
+}
+
+} // namespace platform

@@ -1,0 +1,121 @@
+#include <platform/PrefixMachine.h>
+
+#include "PrefixFileSystem.h"
+
+#include <platform/Machine.h>
+#include <platform/Text.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace platform {
+
+namespace {
+
+std::string environmentValue(const char *name)
+{
+    const char *value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+// The Unix account's login name; Wine names the Windows user after it.
+std::string unixUserName()
+{
+    std::vector<char> buffer(16384);
+    passwd record{};
+    passwd *found = nullptr;
+    if (::getpwuid_r(::getuid(), &record, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_name && *found->pw_name)
+        return found->pw_name;
+    const std::string fromEnvironment = environmentValue("USER");
+    return fromEnvironment.empty() ? std::string("user") : fromEnvironment;
+}
+
+std::string homeFolder()
+{
+    const std::string fromEnvironment = environmentValue("HOME");
+    if (!fromEnvironment.empty())
+        return fromEnvironment;
+    std::vector<char> buffer(16384);
+    passwd record{};
+    passwd *found = nullptr;
+    if (::getpwuid_r(::getuid(), &record, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_dir)
+        return found->pw_dir;
+    return std::string();
+}
+
+bool isFolder(const std::string &path)
+{
+    struct stat status
+    {};
+    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+class PrefixMachine final : public Machine
+{
+public:
+    explicit PrefixMachine(const std::string &prefixPath)
+        : m_fileSystem(prefixPath)
+        , m_userName(fromUtf8(unixUserName()))
+    {}
+
+    const FileSystem &fileSystem() const override { return m_fileSystem; }
+    std::u16string userName() const override { return m_userName; }
+    std::string location() const override { return m_fileSystem.prefixPath(); }
+
+private:
+    PrefixFileSystem m_fileSystem;
+    std::u16string m_userName;
+};
+
+void setError(std::string *error, std::string text)
+{
+    if (error)
+        *error = std::move(text);
+}
+
+} // namespace
+
+std::string defaultPrefixPath()
+{
+    const std::string fromEnvironment = environmentValue("WINEPREFIX");
+    if (!fromEnvironment.empty())
+        return fromEnvironment;
+    return homeFolder() + "/.wine";
+}
+
+std::unique_ptr<Machine> openPrefixMachine(const std::string &prefixPath, std::string *error)
+{
+    if (prefixPath.empty()) {
+        setError(error, "No Wine prefix folder was given.");
+        return nullptr;
+    }
+    const std::string path = PrefixFileSystem::absoluteHostPath(prefixPath);
+    struct stat status
+    {};
+    if (::stat(path.c_str(), &status) != 0) {
+        setError(error,
+                 "The Wine prefix " + path + " cannot be opened: " + std::strerror(errno) + ".");
+        return nullptr;
+    }
+    if (!S_ISDIR(status.st_mode)) {
+        setError(error, "The Wine prefix " + path + " is not a folder.");
+        return nullptr;
+    }
+    if (!isFolder(path + "/dosdevices") && !isFolder(path + "/drive_c")) {
+        setError(error, "The folder " + path +
+                                " is not a Wine prefix: it has neither a dosdevices nor a "
+                                "drive_c folder.");
+        return nullptr;
+    }
+    return std::make_unique<PrefixMachine>(path);
+}
+
+} // namespace platform
