@@ -1,13 +1,18 @@
 #include <platform/PrefixMachine.h>
 
 #include "PrefixFileSystem.h"
+#include "PrefixRecycleBin.h"
+#include "PrefixRegistry.h"
 
 #include <platform/Machine.h>
+#include <platform/RecycleBin.h>
+#include <platform/Registry.h>
 #include <platform/Text.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <vector>
 
 #include <pwd.h>
@@ -58,20 +63,50 @@ bool isFolder(const std::string &path)
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+// Wine's drive type settings: HKLM\Software\Wine\Drives, a string value per drive ("d:" = "cdrom").
+std::map<char16_t, std::u16string> driveTypeSettings(const Registry &registry)
+{
+    std::map<char16_t, std::u16string> settings;
+    std::unique_ptr<RegistryKey> key;
+    if (registry.open(RegistryHive::LocalMachine, u"Software\\Wine\\Drives", key) !=
+        RegistryStatus::Success)
+        return settings;
+    std::u16string name;
+    RegistryValue value;
+    for (std::uint32_t index = 0; key->valueAt(index, name, &value) == RegistryStatus::Success;
+         ++index) {
+        const bool isDriveName =
+                name.size() == 2 && name[1] == u':' &&
+                ((name[0] >= u'a' && name[0] <= u'z') || (name[0] >= u'A' && name[0] <= u'Z'));
+        if (isDriveName && value.type == RegSz)
+            settings[name[0]] = registryText(value);
+    }
+    return settings;
+}
+
 class PrefixMachine final : public Machine
 {
 public:
     explicit PrefixMachine(const std::string &prefixPath)
         : m_fileSystem(prefixPath)
+        , m_registry(openPrefixRegistry(prefixPath))
         , m_userName(fromUtf8(unixUserName()))
-    {}
+    {
+        m_fileSystem.setDriveTypeOverrides(driveTypeSettings(*m_registry));
+        // The bins depend on the drives and their types, so they come after the settings.
+        m_recycleBin = openPrefixRecycleBin(m_fileSystem);
+    }
 
     const FileSystem &fileSystem() const override { return m_fileSystem; }
+    Registry &registry() const override { return *m_registry; }
+    const RecycleBin &recycleBin() const override { return *m_recycleBin; }
     std::u16string userName() const override { return m_userName; }
     std::string location() const override { return m_fileSystem.prefixPath(); }
 
 private:
     PrefixFileSystem m_fileSystem;
+    std::unique_ptr<Registry> m_registry;
+    std::unique_ptr<RecycleBin> m_recycleBin;
     std::u16string m_userName;
 };
 

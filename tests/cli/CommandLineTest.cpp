@@ -99,3 +99,23 @@ TEST(CommandLine, MachineShowsPrefixUserAndDrivesInBothForms)
     EXPECT_EQ(drives.at(1).toObject().value(QStringLiteral("hostFolder")).toString(),
               QStringLiteral("/"));
 }
+
+TEST(CommandLine, MachineShowsDriveTypesFromWineDriveSettings)
+{
+    TestPrefix prefix;
+    prefix.makeTopFolder("cdrom");
+    prefix.linkDrive('d', prefix.path() + "/cdrom");
+    prefix.writeTopFile("system.reg", "WINE REGISTRY Version 2\n"
+                                      ";; All keys relative to REGISTRY\\\\Machine\n"
+                                      "\n"
+                                      "#arch=win64\n"
+                                      "\n"
+                                      "[Software\\\\Wine\\\\Drives] 1700000000\n"
+                                      "#time=1da1b2c3d4e5f60\n"
+                                      "\"d:\"=\"cdrom\"\n");
+    const Result text = run({QStringLiteral("--prefix"), QString::fromStdString(prefix.path()),
+                             QStringLiteral("machine")});
+    ASSERT_EQ(text.status, 0) << text.err.toStdString();
+    EXPECT_TRUE(text.out.contains(QStringLiteral("  D:  cdrom"))) << text.out.toStdString();
+    EXPECT_TRUE(text.out.contains(QStringLiteral("  C:  fixed")));
+}

