@@ -505,7 +505,18 @@ void WineRegistryFile::setValue(Key &key, std::u16string_view name, const Regist
                                 FileTime now)
 {
     readValues(key);
-    dropUnreadableLines(key, name);
+    // A line of that name that could not be read is replaced where it stands.
+    const char *unreadableOrigin = nullptr;
+    for (auto line = key.unreadableLines.begin(); line != key.unreadableLines.end();) {
+        if (!equalsIgnoreCase(line->name, name)) {
+            ++line;
+            continue;
+        }
+        if (unreadableOrigin)
+            key.droppedLines.push_back(unreadableOrigin);
+        unreadableOrigin = line->origin;
+        line = key.unreadableLines.erase(line);
+    }
     auto &values = key.values;
     const auto position = lowerBoundByName(values, name, valueName);
     if (position != values.end() && equalsIgnoreCase(position->name, name)) {
@@ -516,6 +527,7 @@ void WineRegistryFile::setValue(Key &key, std::u16string_view name, const Regist
         Value entry;
         entry.name.assign(name);
         entry.value = value;
+        entry.origin = unreadableOrigin;
         entry.changed = true;
         values.insert(position, std::move(entry));
     }
@@ -600,7 +612,8 @@ void WineRegistryFile::updateBlocks(Key &key)
         insertBlockAfter(blockBefore(key), &block);
         return;
     }
-    // A block that says more than the key line and its time (comments, unknown options) stays.
+    // A block that says more than the key line, its time and values now gone (comments, unknown
+    // options) stays.
     for (const Block *block = key.firstBlock; block; block = block->nextOfKey) {
         LineCursor cursor{block->text};
         bool keyLineSeen = false;
@@ -611,6 +624,12 @@ void WineRegistryFile::updateBlocks(Key &key)
             const std::string_view content = cursor.line.substr(first);
             if (!keyLineSeen && content.front() == '[') {
                 keyLineSeen = true;
+                continue;
+            }
+            const char *origin = cursor.text.data() + cursor.position;
+            if (std::find(key.droppedLines.begin(), key.droppedLines.end(), origin) !=
+                key.droppedLines.end()) {
+                cursor.next = valueLineEnd(cursor);
                 continue;
             }
             if (!startsWith(content, "#time="))

@@ -175,7 +175,7 @@ bool decodeHexBytes(std::string_view text, std::size_t position, std::size_t lin
         if (line[position] == '\\') {
             ++position;
             skipSpaces(line, position);
-            if (position != line.size() || lineEnd >= text.size())
+            if (position != line.size() || lineEnd + 1 >= text.size())
                 return false;
             // Continue on the next line, whose leading spaces are skipped.
             position = lineEnd + 1;
