@@ -233,9 +233,21 @@ std::unique_ptr<PrefixEnvironment> buildPrefixEnvironment(const Registry &regist
 
     const PrefixProfile profile = PrefixProfile::read(registry, userName);
     const std::u16string computer = computerName(sources.hostName);
-    // The expandable values of the registry refer to these.
-    environment->set(u"SystemDrive", prefixSystemDrive);
-    environment->set(u"SystemRoot", prefixWindowsFolder);
+    // Known before the Environment keys are read, whose expandable values refer to them, and set
+    // again after them, since no key may change them.
+    const auto setComputedVariables = [&] {
+        for (const std::u16string_view name :
+             {u"ProgramFiles", u"ProgramFiles(x86)", u"ProgramW6432", u"CommonProgramFiles",
+              u"CommonProgramFiles(x86)", u"CommonProgramW6432", u"ProgramData", u"ALLUSERSPROFILE",
+              u"PUBLIC", u"SystemDrive", u"SystemRoot"}) {
+            if (std::optional<std::u16string> value = profile.variable(name))
+                environment->set(name, *value);
+        }
+        if (!computer.empty())
+            environment->set(u"COMPUTERNAME", computer);
+    };
+    setComputedVariables();
+    environment->set(u"USERPROFILE", profile.userProfile);
 
     EnvironmentLayer machine =
             readLayer(registry, RegistryHive::LocalMachine, machineEnvironmentKey)
@@ -280,16 +292,7 @@ std::unique_ptr<PrefixEnvironment> buildPrefixEnvironment(const Registry &regist
     put(session, u"USERPROFILE", RegSz, profile.userProfile);
     applyLayer(*environment, session);
 
-    // Computed for every program, whatever the Environment keys say.
-    for (const std::u16string_view name :
-         {u"ProgramFiles", u"ProgramFiles(x86)", u"ProgramW6432", u"CommonProgramFiles",
-          u"CommonProgramFiles(x86)", u"CommonProgramW6432", u"ProgramData", u"ALLUSERSPROFILE",
-          u"PUBLIC", u"SystemDrive", u"SystemRoot"}) {
-        if (std::optional<std::u16string> value = profile.variable(name))
-            environment->set(name, *value);
-    }
-    if (!computer.empty())
-        environment->set(u"COMPUTERNAME", computer);
+    setComputedVariables();
 
     if (!winePath.empty()) {
         const std::optional<std::u16string> path = environment->get(u"PATH");

@@ -104,12 +104,12 @@ PrefixProfile PrefixProfile::read(const Registry &registry, std::u16string_view 
     profile.programFiles =
             folderOr(machineText(currentVersionKey, u"ProgramFilesDir"), u"C:\\Program Files");
     profile.commonFiles = folderOr(machineText(currentVersionKey, u"CommonFilesDir"),
-                                   profile.programFiles + u"\\Common Files");
+                                   u"C:\\Program Files\\Common Files");
     if (profile.hasWow64) {
         profile.programFilesX86 = folderOr(machineText(currentVersionKey, u"ProgramFilesDir (x86)"),
                                            u"C:\\Program Files (x86)");
         profile.commonFilesX86 = folderOr(machineText(currentVersionKey, u"CommonFilesDir (x86)"),
-                                          profile.programFilesX86 + u"\\Common Files");
+                                          u"C:\\Program Files (x86)\\Common Files");
     }
     return profile;
 }
