@@ -1,5 +1,6 @@
 // Compares the environment and the special folders read from a prefix that Wine's own wineboot
-// made with what Windows programs started by Wine in that prefix print.
+// made with what Windows programs started by Wine in that prefix print. The prefix is made once
+// for the program, or copied from NIMBRA_WINE_PREFIX when the test run made one already.
 
 #include "PrefixEnvironment.h"
 #include "PrefixRegistry.h"
@@ -93,8 +94,7 @@ protected:
         const std::string wine =
                 "env -u DISPLAY -u WAYLAND_DISPLAY WINEPREFIX=" + shellQuoted(s_prefix) +
                 " WINEDEBUG=-all WINEDLLOVERRIDES='mscoree,mshtml=' ";
-        if (std::system((wine + "wineboot -i >/dev/null 2>&1").c_str()) != 0 ||
-            std::system((wine + "wineserver -w").c_str()) != 0) {
+        if (!makePrefix(wine)) {
             s_failure = "wineboot could not make a prefix";
             return;
         }
@@ -110,6 +110,26 @@ protected:
         const int serverStatus = std::system((wine + "wineserver -w").c_str());
         if (setStatus != 0 || scriptStatus != 0 || serverStatus != 0)
             s_failure = "Wine could not run cmd and cscript in the prefix";
+    }
+
+    // A prefix made by wineboot at s_prefix: a copy of the one the test run made, when it names
+    // one in NIMBRA_WINE_PREFIX, otherwise a new one. The copy shares Windows' files through hard
+    // links but has registry files of its own, since Wine rewrites a file with several names in
+    // place; Debian's server pointer is left out, so the copy gets a server of its own.
+    static bool makePrefix(const std::string &wine)
+    {
+        const char *original = std::getenv("NIMBRA_WINE_PREFIX");
+        if (original && fs::exists(fs::path(original) / "system.reg")) {
+            const std::string from = shellQuoted(original);
+            const std::string to = shellQuoted(s_prefix);
+            return std::system(("cp -al " + from + " " + to + " && rm -f " + to +
+                                "/wineserver && for file in system.reg user.reg userdef.reg; do "
+                                "cp --remove-destination " +
+                                from + "/$file " + to + "/$file || exit 1; done")
+                                       .c_str()) == 0;
+        }
+        return std::system((wine + "wineboot -i >/dev/null 2>&1").c_str()) == 0 &&
+               std::system((wine + "wineserver -w").c_str()) == 0;
     }
 
     static void TearDownTestSuite()
