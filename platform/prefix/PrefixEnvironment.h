@@ -50,15 +50,19 @@ private:
     std::map<std::u16string, std::u16string, NameLess> m_variables;
 };
 
-// The environment a Windows program started by Wine in the prefix sees, as Wine builds it: the
-// host's variables except PATH, TEMP, TMP, HOME, PWD and WINEPATH; then the machine's, the user's
-// and the user's volatile Environment keys, each overriding the one before (string values first,
-// then the expandable ones, expanded), the user's PATH appended to the machine's; the values Wine
-// writes afresh each time it starts (processor count and kind; the user's profile, application
-// data folders, name, domain and logon server); the values it computes for every program
-// (program, profile and system folders, computer name from the host name); and the host's
-// WINEPATH in front of PATH. Where the prefix lacks an Environment key, the values a fresh prefix
-// has in it stand in, so an empty registry gives the environment of a fresh prefix.
+// The environment a Windows program started by Wine in the prefix sees, as Wine builds it:
+// - the host's variables, except PATH, TEMP, TMP, HOME, PWD and WINEPATH;
+// - the variables Wine computes for every program: program, profile and system folders from the
+//   ProfileList and CurrentVersion keys, and the computer name from the host name. They are set
+//   before the Environment keys are read, since their expandable values refer to them, and again
+//   after them, since no key changes them;
+// - the machine's, the user's and the user's volatile Environment keys, each overriding the one
+//   before (plain strings first, then the expandable ones, expanded), the user's PATH added after
+//   the machine's. Where a key is missing, the values a fresh prefix has in it stand in, so an
+//   empty registry gives the environment of a fresh prefix;
+// - over the keys, the values Wine writes afresh each time it starts: the processor count and
+//   kind, and the user's profile, application data folders, name, domain and logon server;
+// - the host's WINEPATH in front of PATH.
 std::unique_ptr<PrefixEnvironment> buildPrefixEnvironment(const Registry &registry,
                                                           std::u16string_view userName,
                                                           const PrefixEnvironmentSources &sources);

@@ -2,8 +2,6 @@
 
 #include "PrefixFolder.h"
 
-#include <platform/Text.h>
-
 #include <cerrno>
 #include <cstdlib>
 #include <vector>
