@@ -1,12 +1,18 @@
 #include <platform/PrefixMachine.h>
 
+#include "PrefixEnvironment.h"
 #include "PrefixFileSystem.h"
+#include "PrefixRecentDocuments.h"
 #include "PrefixRecycleBin.h"
 #include "PrefixRegistry.h"
+#include "PrefixShellFolders.h"
 
+#include <platform/Environment.h>
 #include <platform/Machine.h>
+#include <platform/RecentDocuments.h>
 #include <platform/RecycleBin.h>
 #include <platform/Registry.h>
+#include <platform/ShellFolders.h>
 #include <platform/Text.h>
 
 #include <cerrno>
@@ -95,19 +101,28 @@ public:
         m_fileSystem.setDriveTypeOverrides(driveTypeSettings(*m_registry));
         // The bins depend on the drives and their types, so they come after the settings.
         m_recycleBin = openPrefixRecycleBin(m_fileSystem);
+        m_environment = openPrefixEnvironment(*m_registry, m_userName);
+        m_shellFolders = openPrefixShellFolders(*m_registry, *m_environment, m_userName);
+        m_recentDocuments = openPrefixRecentDocuments(*m_shellFolders, *m_registry, m_fileSystem);
     }
 
     const FileSystem &fileSystem() const override { return m_fileSystem; }
     Registry &registry() const override { return *m_registry; }
     const RecycleBin &recycleBin() const override { return *m_recycleBin; }
+    Environment &environment() const override { return *m_environment; }
+    const ShellFolders &shellFolders() const override { return *m_shellFolders; }
+    const RecentDocuments &recentDocuments() const override { return *m_recentDocuments; }
     std::u16string userName() const override { return m_userName; }
     std::string location() const override { return m_fileSystem.prefixPath(); }
 
 private:
     PrefixFileSystem m_fileSystem;
     std::unique_ptr<Registry> m_registry;
-    std::unique_ptr<RecycleBin> m_recycleBin;
     std::u16string m_userName;
+    std::unique_ptr<RecycleBin> m_recycleBin;
+    std::unique_ptr<Environment> m_environment;
+    std::unique_ptr<ShellFolders> m_shellFolders;
+    std::unique_ptr<RecentDocuments> m_recentDocuments;
 };
 
 void setError(std::string *error, std::string text)

@@ -5,9 +5,12 @@
 
 namespace platform {
 
+class Environment;
 class FileSystem;
+class RecentDocuments;
 class RecycleBin;
 class Registry;
+class ShellFolders;
 
 // The computer the program looks at, with Windows semantics. One machine is current at a time;
 // the program chooses it once at start, and a test installs one built on a temporary folder.
@@ -21,6 +24,15 @@ public:
 
     // The machine's registry. Keys opened from it stay valid while the machine is current.
     virtual Registry &registry() const = 0;
+
+    // The Windows environment of the program, read once when the machine is opened.
+    virtual Environment &environment() const = 0;
+
+    // The Windows folder, the system folder and the user's special folders.
+    virtual const ShellFolders &shellFolders() const = 0;
+
+    // The shell's list of recently opened documents.
+    virtual const RecentDocuments &recentDocuments() const = 0;
 
     // The recycle bins of the fixed drives.
     virtual const RecycleBin &recycleBin() const = 0;
