@@ -33,14 +33,14 @@ public:
         Loaded,      // read completely (also for an empty file)
         Missing,     // nothing at the path, or the path's drive has no root
         NotAFile,    // a folder or a device, never read
-        TooLarge,    // larger than the limit given to load(); never read
+        TooLarge,    // at least as large as the limit given to load(); never read
         Unreadable,  // it exists but could not be read completely
         OutOfMemory, // the memory for its text could not be had
     };
 
     enum class Encoding { Utf8, Utf8WithMark, Utf16LittleEndian, Utf16BigEndian, Windows1252 };
 
-    // Files of this many bytes and more are refused: Windows' own reader cannot size them.
+    // Files of this many bytes and more are always refused: their size does not fit in 32 bits.
     static constexpr std::uint64_t sizeLimit = 0x100000000ULL;
 
     // "No limit" for the capacity arguments below.
