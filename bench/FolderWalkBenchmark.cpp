@@ -87,19 +87,27 @@ void runCommand(const std::string &command)
     }
 }
 
+// "prefix" followed by the number (appended, which keeps GCC 12's -Wrestrict quiet).
+std::string numbered(const char *prefix, int number, const char *suffix = "")
+{
+    std::string name = prefix;
+    name += std::to_string(number);
+    name += suffix;
+    return name;
+}
+
 // Folders in two levels (about sqrt(folders) groups), files spread evenly, 64 bytes each.
 void buildTree(const fs::path &tree, int files, int folders)
 {
     const int groups = std::max(1, static_cast<int>(std::sqrt(static_cast<double>(folders))));
     const std::string content(64, 'x');
     for (int folder = 0; folder < folders; ++folder) {
-        const fs::path path = tree / ("g" + std::to_string(folder % groups)) /
-                              ("folder" + std::to_string(folder));
+        const fs::path path = tree / numbered("g", folder % groups) / numbered("folder", folder);
         fs::create_directories(path);
         const int first = static_cast<int>(static_cast<long long>(files) * folder / folders);
         const int last = static_cast<int>(static_cast<long long>(files) * (folder + 1) / folders);
         for (int file = first; file < last; ++file) {
-            const fs::path name = path / ("file" + std::to_string(file) + ".tmp");
+            const fs::path name = path / numbered("file", file, ".tmp");
             const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
             if (fd < 0 || ::write(fd, content.data(), content.size()) < 0) {
                 std::perror(name.c_str());

@@ -7,8 +7,10 @@
 
 #include <platform/FileSystem.h>
 #include <platform/Machine.h>
+#include <platform/Text.h>
 
 #include <memory>
+#include <vector>
 
 namespace diskcleaner {
 
@@ -74,11 +76,21 @@ std::uint32_t skipMask(const ScanOptions &options)
 
 // Walks one open folder whose path, ending in "\", stands in the path buffer. Returns true when a
 // file in it or below was too young.
+//
+// The folder is listed once, and that listing serves every pattern and the subfolder step: each
+// listing describes every entry (a status and an attribute read), so listing per pattern would
+// multiply the cost of the walk. A file that a pattern already deleted is passed over by the
+// later patterns, exactly as a fresh listing would no longer show it.
 bool WalkFolder(const platform::Folder &folder, const Walk &walk, bool filesHere)
 {
     PathBuffer &path = sharedPathBuffer();
     const std::size_t insertionPoint = path.length();
     bool tooYoung = false;
+
+    std::vector<platform::DirectoryEntry> entries;
+    if (filesHere || walk.options.Recursive)
+        entries = folder.list(allEntries);
+    std::vector<bool> deleted(entries.size(), false);
 
     if (filesHere) {
         const std::uint32_t mask = skipMask(walk.options);
@@ -94,7 +106,10 @@ bool WalkFolder(const platform::Folder &folder, const Walk &walk, bool filesHere
                 continue;
             }
             Trace(u"%hs: FindFirstFile(%s)", walkOperation, path.text());
-            for (const platform::DirectoryEntry &entry : folder.list(pattern)) {
+            for (std::size_t index = 0; index < entries.size(); ++index) {
+                const platform::DirectoryEntry &entry = entries[index];
+                if (deleted[index] || !platform::matchesWildcard(entry.name, pattern))
+                    continue;
                 if (StopRequested())
                     return tooYoung;
                 if (entry.attributes & mask)
@@ -110,6 +125,7 @@ bool WalkFolder(const platform::Folder &folder, const Walk &walk, bool filesHere
                 case FileResult::Handled:
                     ++walk.totals.Count;
                     walk.totals.Bytes += entry.size;
+                    deleted[index] = walk.mode == WalkMode::Delete;
                     break;
                 case FileResult::TooYoung:
                     tooYoung = true;
@@ -129,7 +145,7 @@ bool WalkFolder(const platform::Folder &folder, const Walk &walk, bool filesHere
     Trace(u"%hs: Scan for subfolders of %s", walkOperation, path.text());
     if (!path.assign(insertionPoint, {allEntries}))
         return tooYoung;
-    for (const platform::DirectoryEntry &entry : folder.list(allEntries)) {
+    for (const platform::DirectoryEntry &entry : entries) {
         if (StopRequested())
             return tooYoung;
         if (!entry.isDirectory() || entry.name == u"." || entry.name == u"..")

@@ -43,7 +43,9 @@ std::u16string formatNumber(std::uint64_t bits, char16_t conversion, bool wide)
     if (!negative)
         return digits(bits, 10);
     const std::uint64_t magnitude = wide ? ~bits + 1 : (~bits + 1) & 0xffffffffULL;
-    return u"-" + digits(magnitude, 10);
+    std::u16string text = digits(magnitude, 10);
+    text.insert(text.begin(), u'-');
+    return text;
 }
 
 std::u16string formatArgument(const TraceArgument &argument, char16_t conversion, bool wide)
