@@ -208,12 +208,23 @@ PrefixRecycleBin::locationsOf(const Drive &drive) const
     if (!top)
         return std::nullopt;
     const std::string homeTrash = m_environment.homeTrash();
+    const std::vector<Location> home{{Location::Kind::Home, homeTrash}};
     if (!homeTrash.empty()) {
         const auto homeFolder = realPathOfExisting(homeTrash);
         if (homeFolder && mountTop(*homeFolder, points) == top)
-            return std::vector<Location>{{Location::Kind::Home, homeTrash}};
+            return home;
     }
-    return std::vector<Location>{{Location::Kind::Shared, *top}, {Location::Kind::Private, *top}};
+    std::vector<Location> mountTrash{{Location::Kind::Shared, *top},
+                                     {Location::Kind::Private, *top}};
+    // Wine moves what a program deletes on any drive into the home trash, so a mount without a
+    // trash folder of its own has its deleted files there.
+    const bool mountHasTrash =
+            std::any_of(mountTrash.begin(), mountTrash.end(), [&](const Location &location) {
+                return location.open(m_environment.userId).exists();
+            });
+    if (!mountHasTrash && !homeTrash.empty())
+        return home;
+    return mountTrash;
 }
 
 std::string PrefixRecycleBin::Location::folder(std::uint32_t userId) const

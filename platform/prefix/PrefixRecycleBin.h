@@ -29,9 +29,11 @@ struct TrashEnvironment
 };
 
 // The recycle bins of a Wine prefix. Wine moves deleted files to the desktop's trash, so the bin
-// of a fixed drive is the trash of the mount holding the drive's folder: the home trash when that
-// is the home trash's mount, otherwise `.Trash/<uid>` and `.Trash-<uid>` at the top of the mount.
-// Drives on one mount share one bin. The mounts are looked up again on every call.
+// of a fixed drive is a trash of the mount holding the drive's folder: the home trash when that
+// is the home trash's mount, otherwise `.Trash/<uid>` and `.Trash-<uid>` at the top of the mount
+// when either is there. A mount with neither has its deleted files in the home trash, which is
+// then its bin. Drives whose bins are the same trash folders share one bin. The mounts and the
+// trash folders are looked up again on every call.
 class PrefixRecycleBin final : public RecycleBin
 {
 public:

@@ -28,6 +28,9 @@ public:
     // `<top>/.Trash-<uid>` of a mount: used only when it is a real folder owned by that user.
     static TrashFolder openPrivate(const std::string &top, std::uint32_t userId);
 
+    // True when a trash folder is here, whether it can be read or not.
+    bool exists() const { return m_state != State::Absent; }
+
     // The items and their bytes; zero when there is no trash folder here; empty when it exists
     // but cannot be read. Sizes below folders that cannot be read are left out.
     std::optional<RecycleBinSize> size() const;

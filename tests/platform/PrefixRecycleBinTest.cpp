@@ -456,12 +456,14 @@ TEST_F(MountTrashTest, MountTableDecidesWhichTrashADriveUses)
     }
 }
 
-// One layout of the trash folders at the top of a mount, and how much of it is the user's bin.
+// One layout of the trash folders at the top of a mount, and how much of it is the user's bin. A
+// mount without a trash folder of its own has the home trash as its bin.
 struct MountLayoutRow
 {
     const char *name;
     std::function<void(const fs::path &top, const std::string &uid, const fs::path &outside)> build;
-    std::uint64_t items;
+    bool ownTrash;
+    std::uint64_t items; // in the mount's own trash folders
 };
 
 std::ostream &operator<<(std::ostream &out, const MountLayoutRow &row)
@@ -481,46 +483,52 @@ void makeSharedTrash(const fs::path &top)
 
 TEST_P(MountLayoutTest, OnlyTheUsersOwnTrashFoldersCount)
 {
+    trashFile(homeTrash(), "home", "h");
     GetParam().build(m_volume, uid(), m_outside.path());
 
     const auto query = bin().query(u"D:\\");
+    const auto homeBin = bin().query(u"C:\\");
 
-    ASSERT_TRUE(query);
-    EXPECT_EQ(query->size.items, GetParam().items);
+    ASSERT_TRUE(query && homeBin);
+    EXPECT_EQ(query->size.items, GetParam().ownTrash ? GetParam().items : 1u);
+    EXPECT_EQ(query->identity == homeBin->identity, !GetParam().ownTrash);
+    // The home trash goes once, whichever drives have it as their bin.
     const auto emptied = bin().empty();
     EXPECT_TRUE(emptied.complete);
-    EXPECT_EQ(emptied.itemsRemoved, GetParam().items);
+    EXPECT_EQ(emptied.itemsRemoved, 1u + (GetParam().ownTrash ? GetParam().items : 0u));
+    EXPECT_FALSE(fs::exists(homeTrash() / "files" / "home"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
         Layouts, MountLayoutTest,
         ::testing::Values(
                 MountLayoutRow{"none",
-                               [](const fs::path &, const std::string &, const fs::path &) {}, 0},
+                               [](const fs::path &, const std::string &, const fs::path &) {},
+                               false, 0},
                 MountLayoutRow{"privateTrash",
                                [](const fs::path &top, const std::string &uid, const fs::path &) {
                                    trashFile(top / (".Trash-" + uid), "a", "a");
                                },
-                               1},
+                               true, 1},
                 MountLayoutRow{"sharedTrash",
                                [](const fs::path &top, const std::string &uid, const fs::path &) {
                                    makeSharedTrash(top);
                                    trashFile(top / ".Trash" / uid, "a", "a");
                                },
-                               1},
+                               true, 1},
                 MountLayoutRow{"bothTrashes",
                                [](const fs::path &top, const std::string &uid, const fs::path &) {
                                    makeSharedTrash(top);
                                    trashFile(top / ".Trash" / uid, "a", "a");
                                    trashFile(top / (".Trash-" + uid), "a", "a");
                                },
-                               2},
+                               true, 2},
                 MountLayoutRow{"sharedTrashWithoutStickyBit",
                                [](const fs::path &top, const std::string &uid, const fs::path &) {
                                    trashFile(top / ".Trash" / uid, "a", "a");
                                    fs::permissions(top / ".Trash", fs::perms::all);
                                },
-                               0},
+                               false, 0},
                 MountLayoutRow{
                         "sharedTrashThatIsALink",
                         [](const fs::path &top, const std::string &uid, const fs::path &outside) {
@@ -528,7 +536,7 @@ INSTANTIATE_TEST_SUITE_P(
                             trashFile(outside / ".Trash" / uid, "a", "a");
                             fs::create_directory_symlink(outside / ".Trash", top / ".Trash");
                         },
-                        0},
+                        false, 0},
                 MountLayoutRow{
                         "userFolderInSharedTrashThatIsALink",
                         [](const fs::path &top, const std::string &uid, const fs::path &outside) {
@@ -536,14 +544,14 @@ INSTANTIATE_TEST_SUITE_P(
                             trashFile(outside / "mine", "a", "a");
                             fs::create_directory_symlink(outside / "mine", top / ".Trash" / uid);
                         },
-                        0},
+                        false, 0},
                 MountLayoutRow{
                         "privateTrashThatIsALink",
                         [](const fs::path &top, const std::string &uid, const fs::path &outside) {
                             trashFile(outside / "mine", "a", "a");
                             fs::create_directory_symlink(outside / "mine", top / (".Trash-" + uid));
                         },
-                        0}),
+                        false, 0}),
         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(MountTrashTest, TrashFoldersOfAnotherOwnerAreNotTheUsers)
