@@ -4,6 +4,7 @@
 #include <platform/UrlCache.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <limits>
 #include <set>
@@ -48,6 +49,7 @@ constexpr std::size_t urlField = 0x34;
 constexpr std::size_t directoryField = 0x38;
 constexpr std::size_t localNameField = 0x3C;
 constexpr std::size_t typeField = 0x40;
+constexpr std::size_t fileWriteTimeField = 0x5C;
 constexpr std::size_t smallestUrlRecord = 0x68;
 
 constexpr char wineSignature[signatureSize] = "WINE URLCache Ver 0.2012001";
@@ -384,6 +386,7 @@ void IndexDatFile::readRecord(std::uint32_t offset, std::uint32_t slotOffset)
     record.type = read32(offset + typeField);
     record.size = read64(offset + sizeField);
     record.directory = m_bytes[offset + directoryField];
+    record.fileWriteTime = read32(offset + fileWriteTimeField);
     const std::optional<std::string> url = textAt(urlField);
     if (!url || url->empty()) {
         fail("a URL record has no URL");
@@ -484,6 +487,26 @@ std::u16string IndexDatFile::decodeUrl(std::string_view stored)
     return fromUtf8(stored.substr(0, hostStart)) +
            decodeHost(stored.substr(hostStart, hostEnd - hostStart)) +
            fromUtf8(stored.substr(hostEnd));
+}
+
+std::optional<std::uint32_t> IndexDatFile::dosDateTime(std::uint64_t fileTime)
+{
+    using namespace std::chrono;
+    constexpr std::int64_t ticksPerSecond = 10000000;
+    constexpr std::int64_t secondsBefore1970 = 11644473600;
+    const sys_seconds time{seconds(std::int64_t(fileTime / ticksPerSecond) - secondsBefore1970)};
+    const sys_days day = floor<days>(time);
+    const year_month_day date{day};
+    const hh_mm_ss<seconds> clock{time - day};
+    const int year = int(date.year());
+    if (year < 1980 || year > 2107)
+        return std::nullopt;
+    const std::uint32_t dosDate =
+            std::uint32_t(year - 1980) << 9 | unsigned(date.month()) << 5 | unsigned(date.day());
+    const std::uint32_t dosTime = std::uint32_t(clock.hours().count()) << 11 |
+                                  std::uint32_t(clock.minutes().count()) << 5 |
+                                  std::uint32_t(clock.seconds().count()) / 2;
+    return dosDate | dosTime << 16;
 }
 
 std::u16string IndexDatFile::decodeName(std::string_view stored)

@@ -35,6 +35,8 @@ public:
         std::string url;       // as stored: see decodeUrl()
         std::string localName; // of the cached file, in the ANSI code page; empty when none
         std::uint8_t directory = noDirectory; // index into directoryNames(), or noDirectory
+        std::uint32_t fileWriteTime =
+                0; // of the cached file when it was stored: DOS date | time << 16
         bool fileKnown =
                 true; // false when the record names a file in a subfolder that is not there
     };
@@ -86,6 +88,11 @@ public:
     // A stored URL as WinINet reports it: the text is UTF-8, and the host of an http or https URL
     // is kept in its ASCII form ("xn--" labels), which is turned back into Unicode.
     static std::u16string decodeUrl(std::string_view stored);
+
+    // A time as the index keeps the last-write times of cached files: the DOS date in the low 16
+    // bits, the DOS time in the high 16 bits, of the UTC time to two seconds. Empty outside the
+    // years 1980 to 2107, which a DOS date cannot hold.
+    static std::optional<std::uint32_t> dosDateTime(std::uint64_t fileTime);
 
     // A stored file or folder name: WinINet keeps them in the ANSI code page, which Wine takes as
     // Windows-1252 in Western and UTF-8 Unix locales.

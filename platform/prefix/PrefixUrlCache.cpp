@@ -82,16 +82,16 @@ bool lockIndex(int fd, int operation)
     return true;
 }
 
-// The name under which a folder lists an entry, matched without regard to case as Wine matches
-// it; the exact spelling wins when there are several.
-std::optional<std::u16string> findEntry(const Folder &folder, const std::u16string &name)
+// The entry of that name in a folder, matched without regard to case as Wine matches it; the
+// exact spelling wins when there are several.
+std::optional<DirectoryEntry> findEntry(const Folder &folder, const std::u16string &name)
 {
-    std::optional<std::u16string> found;
-    for (const DirectoryEntry &entry : folder.list(name)) {
+    std::optional<DirectoryEntry> found;
+    for (DirectoryEntry &entry : folder.list(name)) {
         if (entry.name == name)
-            return entry.name;
+            return std::move(entry);
         if (!found && equalsIgnoreCase(entry.name, name))
-            found = entry.name;
+            found = std::move(entry);
     }
     return found;
 }
@@ -207,18 +207,24 @@ bool PrefixUrlCache::deleteCachedFile(const OpenIndex &index, const IndexDatFile
     const Folder *folder = &container;
     std::unique_ptr<Folder> subfolder;
     if (record.directory != IndexDatFile::noDirectory) {
-        const std::optional<std::u16string> name = findEntry(
+        const std::optional<DirectoryEntry> entry = findEntry(
                 container, IndexDatFile::decodeName(file.directoryNames()[record.directory]));
-        if (!name)
+        if (!entry)
             return true; // the folder is gone, and the file with it
-        subfolder = container.openSubfolder(*name);
+        subfolder = container.openSubfolder(entry->name);
         if (!subfolder)
             return false; // a link or something else that is not a folder of the cache
         folder = subfolder.get();
     }
-    const std::optional<std::u16string> name =
+    const std::optional<DirectoryEntry> entry =
             findEntry(*folder, IndexDatFile::decodeName(record.localName));
-    return !name || folder->deleteFile(*name);
+    if (!entry)
+        return true;
+    // As WinINet does, only the file the cache stored goes: a file written since under that name
+    // belongs to someone else, and stays while the entry goes.
+    if (IndexDatFile::dosDateTime(entry->lastWriteTime) != record.fileWriteTime)
+        return true;
+    return folder->deleteFile(entry->name);
 }
 
 bool PrefixUrlCache::writeRemoval(const OpenIndex &index, const IndexDatFile &file,

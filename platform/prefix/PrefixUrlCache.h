@@ -67,8 +67,9 @@ private:
 
     std::optional<OpenIndex> open(UrlCacheContainer container, bool forWriting) const;
 
-    // Deletes the cached file of a record. True when the file is gone, also when it was never
-    // there; false when it stays.
+    // Deletes the cached file of a record. True when the entry may go: its file is gone now, was
+    // never there, or is no longer the one the cache stored (written since, so it stays); false
+    // when the cache's own file stays.
     bool deleteCachedFile(const OpenIndex &index, const IndexDatFile &file,
                           const IndexDatFile::UrlRecord &record) const;
 

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -68,6 +69,23 @@ void put32(Bytes &bytes, std::size_t offset, std::uint32_t value)
 void put64(Bytes &bytes, std::size_t offset, std::uint64_t value)
 {
     std::memcpy(bytes.data() + offset, &value, 8);
+}
+
+// The last-write time that built indexes keep for their cached files: 2024-05-06 07:08:10 UTC,
+// as a DOS date and time.
+constexpr std::uint32_t builtFileTime = (44u << 9 | 5u << 5 | 6u) | (7u << 11 | 8u << 5 | 5u) << 16;
+
+// Gives a file below drive_c the last-write time that an index keeps for it, half a second into
+// the two seconds that the DOS time stands for.
+void setStoredTime(const TestPrefix &prefix, const std::string &file, std::uint32_t dosDateTime)
+{
+    using namespace std::chrono;
+    const unsigned date = dosDateTime & 0xFFFF, time = dosDateTime >> 16;
+    const sys_days day = year_month_day{year(int(date >> 9) + 1980), month((date >> 5) & 15),
+                                        std::chrono::day(date & 31)};
+    const seconds since1970 = day.time_since_epoch() + hours(time >> 11) +
+                              minutes((time >> 5) & 63) + seconds((time & 31) * 2);
+    prefix.setLastWriteTime(file, since1970.count(), 500000000);
 }
 
 // One entry of an index built by buildIndex().
@@ -131,6 +149,7 @@ Bytes buildIndex(const std::vector<TestRecord> &records,
         std::memcpy(bytes.data() + offset + 0x68, record.url.data(), record.url.size());
         if (!record.localName.empty()) {
             put32(bytes, offset + 0x3C, std::uint32_t(nameOffset));
+            put32(bytes, offset + 0x5C, builtFileTime);
             std::memcpy(bytes.data() + offset + nameOffset, record.localName.data(),
                         record.localName.size());
         }
@@ -206,8 +225,12 @@ public:
     void writeContentSample(const Bytes &bytes) const
     {
         writeIndex(UrlCacheContainer::Content, bytes);
-        for (const SampleEntry &entry : sampleEntries)
-            m_prefix.writeFile(contentFile(entry), "cached");
+        const IndexDatFile pristine(sample("content-filled.dat"));
+        for (std::size_t i = 0; i < std::size(sampleEntries); ++i) {
+            m_prefix.writeFile(contentFile(sampleEntries[i]), "cached");
+            setStoredTime(m_prefix, contentFile(sampleEntries[i]),
+                          pristine.urlRecords()[i].fileWriteTime);
+        }
     }
     std::string contentFile(const SampleEntry &entry) const
     {
@@ -237,6 +260,12 @@ std::vector<std::string> urlsOf(const std::vector<UrlCacheEntry> &entries)
 
 const SampleEntry &samplePage = sampleEntries[3];
 const SampleEntry &sampleSticky = sampleEntries[0];
+
+// The last-write time the sample keeps for the page's cached file.
+std::uint32_t samplePageTime()
+{
+    return IndexDatFile(sample("content-filled.dat")).urlRecords()[3].fileWriteTime;
+}
 
 } // namespace
 
@@ -405,6 +434,8 @@ INSTANTIATE_TEST_SUITE_P(
                                             cache.prefix().hostPath(cache.contentFile(samplePage));
                                     fs::remove(file);
                                     fs::create_directory(file);
+                                    setStoredTime(cache.prefix(), cache.contentFile(samplePage),
+                                                  samplePageTime());
                                 }},
                 RefusedDeletion{"CacheFolderIsALink",
                                 [](CachePrefix &cache) {
@@ -438,10 +469,25 @@ TEST(PrefixUrlCache, LinkedCachedFileGoesButNotItsTarget)
     writeBytes(target, {'k'});
     fs::remove(cache.prefix().hostPath(cache.contentFile(samplePage)));
     cache.prefix().makeLink(cache.contentFile(samplePage), target);
+    setStoredTime(cache.prefix(), cache.contentFile(samplePage), samplePageTime());
 
     EXPECT_TRUE(cache.cache().deleteEntry(UrlCacheContainer::Content, u16(samplePage.url)));
     EXPECT_FALSE(cache.exists(cache.contentFile(samplePage)));
     EXPECT_TRUE(TestPrefix::exists(target));
+}
+
+// A file written under the cached file's name after the cache stored it is someone else's now:
+// as with WinINet, the entry goes and the file stays.
+TEST(PrefixUrlCache, FileWrittenSinceItWasCachedStays)
+{
+    CachePrefix cache;
+    cache.writeContentSample(sample("content-filled.dat"));
+    cache.prefix().writeFile(cache.contentFile(samplePage), "new content");
+
+    EXPECT_TRUE(cache.cache().deleteEntry(UrlCacheContainer::Content, u16(samplePage.url)));
+    EXPECT_TRUE(cache.exists(cache.contentFile(samplePage)));
+    const IndexDatFile before(sample("content-filled.dat"));
+    EXPECT_EQ(cache.index(UrlCacheContainer::Content), before.applied(*before.removal({3})));
 }
 
 TEST(PrefixUrlCache, CachedFileIsFoundWithoutRegardToCase)
@@ -487,6 +533,8 @@ TEST(PrefixUrlCache, CookieFilesBesideTheIndexGoWithTheirEntries)
     const std::string folder = cache.containerFolder(UrlCacheContainer::Cookies);
     cache.prefix().writeFile(folder + "/TTKG45DO.txt", "sess\nabc123\n");
     cache.prefix().writeFile(folder + "/YWOJ2LVP.txt", "id\n42\n");
+    setStoredTime(cache.prefix(), folder + "/TTKG45DO.txt", builtFileTime);
+    setStoredTime(cache.prefix(), folder + "/YWOJ2LVP.txt", builtFileTime);
 
     const std::vector<UrlCacheEntry> entries = cache.cache().entries(UrlCacheContainer::Cookies);
     ASSERT_EQ(entries.size(), 2u);

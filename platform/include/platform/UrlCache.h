@@ -49,9 +49,10 @@ public:
     // missing or unreadable. Entries of a damaged index are listed as far as they are intact.
     virtual std::vector<UrlCacheEntry> entries(UrlCacheContainer container) const = 0;
 
-    // Deletes the entry with exactly that source URL and its cached file (DeleteUrlCacheEntryW).
-    // False, with nothing changed, when there is no such entry, its file cannot be deleted, the
-    // index is damaged or the cache is in use.
+    // Deletes the entry with exactly that source URL and its cached file (DeleteUrlCacheEntryW); a
+    // file rewritten since the cache stored it is no longer the cache's and stays. False, with
+    // nothing changed, when there is no such entry, its file cannot be deleted, the index is
+    // damaged or the cache is in use.
     virtual bool deleteEntry(UrlCacheContainer container, std::u16string_view sourceUrl) const = 0;
 
     // Removes every entry of the history (IUrlHistoryStg2::ClearHistory).
