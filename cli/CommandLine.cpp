@@ -2,6 +2,7 @@
 
 #include "Command.h"
 #include "MachineCommand.h"
+#include "RegistryCommand.h"
 
 #include <platform/Machine.h>
 #include <platform/PrefixMachine.h>
@@ -20,6 +21,7 @@ std::vector<std::unique_ptr<Command>> allCommands()
 {
     std::vector<std::unique_ptr<Command>> commands;
     commands.push_back(std::make_unique<MachineCommand>());
+    commands.push_back(std::make_unique<RegistryCommand>());
     return commands;
 }
 
