@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "Command.h"
+#include "DiskCommand.h"
 #include "MachineCommand.h"
 #include "RegistryCommand.h"
 
@@ -20,6 +21,7 @@ const QString versionLine = QStringLiteral("Nimbra Cleaner 6.6");
 std::vector<std::unique_ptr<Command>> allCommands()
 {
     std::vector<std::unique_ptr<Command>> commands;
+    commands.push_back(std::make_unique<DiskCommand>());
     commands.push_back(std::make_unique<MachineCommand>());
     commands.push_back(std::make_unique<RegistryCommand>());
     return commands;
