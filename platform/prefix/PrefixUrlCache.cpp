@@ -245,9 +245,12 @@ bool PrefixUrlCache::writeRemoval(const OpenIndex &index, const IndexDatFile &fi
         if (!writeAll(fd, write))
             return false;
     }
+    // The slots must be on the disk before the blocks they point at are marked free: in the other
+    // order a power cut could leave a slot on blocks that Wine hands out again. The header needs
+    // no flush of its own; until it reaches the disk the worst loss is a few allocated blocks.
     if (::fdatasync(fd) != 0)
         return false;
-    return writeAll(fd, removal->headerWrite) && ::fdatasync(fd) == 0;
+    return writeAll(fd, removal->headerWrite);
 }
 
 bool PrefixUrlCache::deleteEntry(UrlCacheContainer container, std::u16string_view sourceUrl) const

@@ -37,9 +37,10 @@ struct UrlCacheFolders
 //
 // Changes are written into the index in place rather than into a copy renamed over it: a removal
 // touches a few bytes, so in place costs a few small writes instead of the whole file per entry,
-// and the file keeps its inode, owner, mode and links. The hash slots go first and reach the disk
-// before the header and block map, so an interruption at any point leaves an index that Wine
-// accepts; at worst the blocks of a removed entry stay allocated. Our own writers serialise on an
+// and the file keeps its inode, owner, mode and links. The hash slots go first and are flushed to
+// the disk before the header and block map are written, so an interruption at any point, even a
+// power cut, leaves an index that Wine accepts; at worst the blocks of a removed entry stay
+// allocated. Our own writers serialise on an
 // exclusive flock of the index, which Wine's record locks neither see nor block.
 class PrefixUrlCache final : public UrlCache
 {
