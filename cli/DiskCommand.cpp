@@ -3,6 +3,7 @@
 #include <disk_cleaner/CleaningItems.h>
 #include <disk_cleaner/PlugInfo.h>
 #include <disk_cleaner/StopRequest.h>
+#include <disk_cleaner/TextPlugInfo.h>
 
 #include <reference_checks/SizeText.h>
 
@@ -224,7 +225,8 @@ int DiskCommand::run(CommandContext &context) const
     if (confirmed && action != cleanAction)
         return usageError(context, QStringLiteral("--yes goes with clean"));
 
-    const ItemList items = diskcleaner::CreateCleaningItems(plugInFolder(), {});
+    const ItemList items =
+            diskcleaner::CreateCleaningItems(plugInFolder(), diskcleaner::CreateTextPlugInfo);
     if (action == itemsAction)
         return listItems(context, items);
 
