@@ -1,6 +1,7 @@
 #include <platform/RegistryApi.h>
 
-#include <atomic>
+#include <platform/Machine.h>
+
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -15,8 +16,6 @@ struct RegistryHandle
 };
 
 namespace {
-
-std::atomic<Registry *> apiRegistry{nullptr};
 
 // The handles that are open, so that a closed or made-up handle is refused rather than used.
 std::mutex handlesMutex;
@@ -56,12 +55,11 @@ HandleKey lookUp(HKEY handle)
     HandleKey result;
     RegistryHive hive;
     if (predefinedHive(handle, hive)) {
-        Registry *registry = apiRegistry.load();
-        if (!registry) {
+        if (!Machine::hasCurrent()) {
             result.status = ERROR_FILE_NOT_FOUND;
             return result;
         }
-        result.status = toStatus(registry->open(hive, u"", result.top));
+        result.status = toStatus(Machine::current().registry().open(hive, u"", result.top));
         result.key = result.top.get();
         result.access = KEY_ALL_ACCESS;
         return result;
@@ -110,11 +108,6 @@ LSTATUS copyValue(const RegistryValue &value, DWORD *type, std::uint8_t *data, D
 }
 
 } // namespace
-
-void setApiRegistry(Registry *registry)
-{
-    apiRegistry.store(registry);
-}
 
 LSTATUS RegOpenKeyExW(HKEY key, const char16_t *subKey, DWORD, REGSAM desired, HKEY *result)
 {

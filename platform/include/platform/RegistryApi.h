@@ -5,8 +5,10 @@
 #include <cstdint>
 
 // The registry calls of the Windows API that plug-in registry items use, with their meaning and
-// results, over the machine's Registry. Handles and results behave as on Windows; the names live
-// in namespace platform and stand for no Windows symbol.
+// results, over the registry of the current Machine. Handles and results behave as on Windows;
+// the names live in namespace platform and stand for no Windows symbol. Without a current
+// machine, calls on the predefined keys fail with ERROR_FILE_NOT_FOUND. A handle keeps working
+// when another machine becomes current; it still names its key in the registry it came from.
 namespace platform {
 
 struct RegistryHandle;
@@ -37,10 +39,6 @@ inline constexpr LSTATUS ERROR_INVALID_PARAMETER = 87;
 inline constexpr LSTATUS ERROR_MORE_DATA = 234;
 inline constexpr LSTATUS ERROR_NO_MORE_ITEMS = 259;
 inline constexpr LSTATUS ERROR_KEY_DELETED = 1018;
-
-// The registry the calls work on (not owned); the program sets it once at start, before any
-// call. Without one, every call on a predefined key fails with ERROR_FILE_NOT_FOUND.
-void setApiRegistry(Registry *registry);
 
 // Opens a subkey (null or empty: the key itself again). Writes through the handle need
 // KEY_SET_VALUE in desired. *result is null when it fails.
