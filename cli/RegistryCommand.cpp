@@ -14,7 +14,6 @@
 #include <QSaveFile>
 
 #include <cstdint>
-#include <limits>
 #include <memory>
 #include <vector>
 

@@ -1,7 +1,6 @@
 #include "reference_checks/RegistryKey.h"
 
 #include <platform/Machine.h>
-#include <platform/Text.h>
 
 #include <array>
 #include <cstdint>
