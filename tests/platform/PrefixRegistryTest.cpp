@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
@@ -456,6 +458,12 @@ struct ServerLayout
     std::string base;           // below the server root; "<uid>" stands for the user id
 };
 
+// Names the row in test listings.
+void PrintTo(const ServerLayout &row, std::ostream *out)
+{
+    *out << row.label;
+}
+
 class ServerGuardTest : public PrefixRegistryTest, public testing::WithParamInterface<ServerLayout>
 {
 protected:
@@ -514,6 +522,12 @@ struct DamagedFile
     const char *label;
     std::string content;
 };
+
+// Names the row in test listings.
+void PrintTo(const DamagedFile &row, std::ostream *out)
+{
+    *out << row.label;
+}
 
 class DamagedFileTest : public PrefixRegistryTest, public testing::WithParamInterface<DamagedFile>
 {};

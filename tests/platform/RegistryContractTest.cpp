@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,6 +42,12 @@ struct Backend
     const char *name;
     std::function<std::unique_ptr<RegistryUnderTest>()> make;
 };
+
+// Names the row in test listings.
+void PrintTo(const Backend &row, std::ostream *out)
+{
+    *out << row.name;
+}
 
 std::vector<std::u16string> subkeysOf(const RegistryKey &key)
 {

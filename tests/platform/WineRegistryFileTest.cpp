@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <vector>
 
@@ -48,6 +50,12 @@ struct RoundTrip
     const char *label;
     std::string text;
 };
+
+// Names the row in test listings.
+void PrintTo(const RoundTrip &row, std::ostream *out)
+{
+    *out << row.label;
+}
 
 class UnchangedFileTest : public testing::TestWithParam<RoundTrip>
 {};
@@ -100,6 +108,12 @@ struct Rejected
     const char *label;
     std::string text;
 };
+
+// Names the row in test listings.
+void PrintTo(const Rejected &row, std::ostream *out)
+{
+    *out << row.label;
+}
 
 class RejectedFileTest : public testing::TestWithParam<Rejected>
 {};

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -37,6 +39,12 @@ struct ValueSyntax
     std::string data;    // hex bytes
     std::string written; // what the writer makes of it; empty: the line itself
 };
+
+// Names the row in test listings.
+void PrintTo(const ValueSyntax &row, std::ostream *out)
+{
+    *out << row.label;
+}
 
 class ValueSyntaxTest : public testing::TestWithParam<ValueSyntax>
 {};
@@ -163,6 +171,12 @@ struct BrokenLine
     std::string line;
     ValueLine expected;
 };
+
+// Names the row in test listings.
+void PrintTo(const BrokenLine &row, std::ostream *out)
+{
+    *out << row.label;
+}
 
 class BrokenValueLineTest : public testing::TestWithParam<BrokenLine>
 {};
