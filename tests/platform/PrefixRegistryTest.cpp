@@ -7,13 +7,12 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include <csignal>
 #include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <ostream>
 #include <sstream>
 #include <stdexcept>
 

@@ -5,10 +5,9 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 

@@ -2,9 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include <ostream>
-
 #include <cstdio>
+#include <ostream>
 #include <string>
 #include <vector>
 
