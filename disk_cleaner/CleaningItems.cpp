@@ -1,6 +1,12 @@
 #include <disk_cleaner/CleaningItems.h>
 
 #include <disk_cleaner/RecycleBinInfo.h>
+#include <disk_cleaner/firefox_cache.h>
+#include <disk_cleaner/firefox_cookies.h>
+#include <disk_cleaner/firefox_history.h>
+#include <disk_cleaner/ie_cache.h>
+#include <disk_cleaner/ie_cookies.h>
+#include <disk_cleaner/ie_history.h>
 #include <disk_cleaner/recent_docs.h>
 #include <disk_cleaner/system_temp.h>
 
@@ -56,8 +62,12 @@ std::vector<std::unique_ptr<PlugInfo>> CreateCleaningItems(const std::string &pl
     items.push_back(std::make_unique<system_temp>(TempSettings{}));
     items.push_back(std::make_unique<RecycleBinInfo>());
     items.push_back(std::make_unique<recent_docs>());
-    // The browser items follow here, in this order: firefox_cache, firefox_cookies,
-    // firefox_history, ie_cache, ie_history, ie_cookies.
+    items.push_back(std::make_unique<firefox_cache>());
+    items.push_back(std::make_unique<firefox_cookies>());
+    items.push_back(std::make_unique<firefox_history>());
+    items.push_back(std::make_unique<ie_cache>());
+    items.push_back(std::make_unique<ie_history>());
+    items.push_back(std::make_unique<ie_cookies>());
 
     if (createPlugIn) {
         for (const std::u16string &file : PlugInDefinitionFiles(plugInFolder)) {

@@ -6,6 +6,8 @@
 #include "PrefixRecycleBin.h"
 #include "PrefixRegistry.h"
 #include "PrefixShellFolders.h"
+#include "PrefixUrlCache.h"
+#include "RegistryServerGuard.h"
 
 #include <platform/Environment.h>
 #include <platform/Machine.h>
@@ -90,6 +92,18 @@ std::map<char16_t, std::u16string> driveTypeSettings(const Registry &registry)
     return settings;
 }
 
+// Where WinINet keeps the URL cache: the user's special folders, Wine's defaults where unset.
+UrlCacheFolders urlCacheFolders(const ShellFolders &shellFolders)
+{
+    UrlCacheFolders folders =
+            UrlCacheFolders::inProfile(shellFolders.folder(csidl::Profile).value_or(u""));
+    folders.internetCache =
+            shellFolders.folder(csidl::InternetCache).value_or(folders.internetCache);
+    folders.cookies = shellFolders.folder(csidl::Cookies).value_or(folders.cookies);
+    folders.history = shellFolders.folder(csidl::History).value_or(folders.history);
+    return folders;
+}
+
 class PrefixMachine final : public Machine
 {
 public:
@@ -104,6 +118,11 @@ public:
         m_environment = openPrefixEnvironment(*m_registry, m_userName);
         m_shellFolders = openPrefixShellFolders(*m_registry, *m_environment, m_userName);
         m_recentDocuments = openPrefixRecentDocuments(*m_shellFolders, *m_registry, m_fileSystem);
+        // Changes wait for no Wine server to run for the prefix: its programs may map the index.
+        m_urlCache = openPrefixUrlCache(m_fileSystem, urlCacheFolders(*m_shellFolders),
+                                        [guard = RegistryServerGuard(m_fileSystem.prefixPath())] {
+                                            return guard.runningServer() != 0;
+                                        });
     }
 
     const FileSystem &fileSystem() const override { return m_fileSystem; }
@@ -112,6 +131,7 @@ public:
     Environment &environment() const override { return *m_environment; }
     const ShellFolders &shellFolders() const override { return *m_shellFolders; }
     const RecentDocuments &recentDocuments() const override { return *m_recentDocuments; }
+    const UrlCache &urlCache() const override { return *m_urlCache; }
     std::u16string userName() const override { return m_userName; }
     std::string location() const override { return m_fileSystem.prefixPath(); }
 
@@ -123,6 +143,7 @@ private:
     std::unique_ptr<Environment> m_environment;
     std::unique_ptr<ShellFolders> m_shellFolders;
     std::unique_ptr<RecentDocuments> m_recentDocuments;
+    std::unique_ptr<UrlCache> m_urlCache;
 };
 
 void setError(std::string *error, std::string text)

@@ -53,6 +53,18 @@ private:
     std::optional<std::string> m_old;
 };
 
+// What the browser items report on a prefix without browser data: one line each, the format
+// given the title as %1 and the size text of nothing as %2.
+QString browserLines(const QString &format)
+{
+    QString text;
+    for (const char *title :
+         {"Firefox Cache", "Firefox Cookies", "Firefox History", "Internet Explorer Cache",
+          "Internet Explorer History", "Internet Explorer Cookies"})
+        text += format.arg(title, formatSizeText(0));
+    return text;
+}
+
 // A test prefix with something for every item: two files of 1.5 KB in the temporary folder (and
 // one in a subfolder, which the item leaves alone), one 10-byte item in the recycle bin, one
 // 3-byte document in the Recent folder. The home trash is a temporary folder, and the host's root
@@ -142,12 +154,24 @@ TEST_F(DiskCommand, ItemsAreListedInOrderWithTheirDescriptions)
                                 "Recycle Bin\n"
                                 "    Empties the Recycle Bin on the desktop\n"
                                 "Recent Documents\n"
-                                "    Clears the Recent Documents in the Start menu\n");
+                                "    Clears the Recent Documents in the Start menu\n"
+                                "Firefox Cache\n"
+                                "    Clears the Firefox cache\n"
+                                "Firefox Cookies\n"
+                                "    Removes Firefox cookies\n"
+                                "Firefox History\n"
+                                "    Removes Firefox history records\n"
+                                "Internet Explorer Cache\n"
+                                "    Clears the Internet Explorer browser cache\n"
+                                "Internet Explorer History\n"
+                                "    Removes Internet Explorer history records\n"
+                                "Internet Explorer Cookies\n"
+                                "    Removes Internet Explorer cookie files\n");
 
     const Result json = run({"--json", "disk", "items"});
     ASSERT_EQ(json.status, 0);
     const QJsonArray items = jsonItems(json);
-    ASSERT_EQ(items.size(), 3);
+    ASSERT_EQ(items.size(), 9);
     EXPECT_EQ(items.at(1).toObject().value("title").toString(), "Recycle Bin");
     EXPECT_EQ(items.at(2).toObject().value("description").toString(),
               "Clears the Recent Documents in the Start menu");
@@ -163,7 +187,7 @@ TEST_F(DiskCommand, AnalyzeReportsWhatEachItemFound)
                                formatSizeText(10) +
                                "\n"
                                "Recent Documents: 1 found, " +
-                               formatSizeText(3) + "\n");
+                               formatSizeText(3) + "\n" + browserLines("%1: 0 found, %2\n"));
     expectUnchanged();
 }
 
@@ -222,7 +246,8 @@ TEST_F(DiskCommand, CleanRemovesAndSaysWhatWent)
                                   formatSizeText(10) + " (1 found, " + formatSizeText(10) +
                                   ")\n"
                                   "Recent Documents: 1 removed, " +
-                                  formatSizeText(3) + " (1 found, " + formatSizeText(3) + ")\n");
+                                  formatSizeText(3) + " (1 found, " + formatSizeText(3) + ")\n" +
+                                  browserLines("%1: 0 removed, %2 (0 found, %2)\n"));
     EXPECT_FALSE(TestPrefix::exists(m_prefix.hostPath(temp() + "/a.tmp")));
     EXPECT_FALSE(TestPrefix::exists(m_prefix.hostPath(temp() + "/b.tmp")));
     EXPECT_TRUE(TestPrefix::exists(m_prefix.hostPath(temp() + "/keep/c.tmp")));

@@ -81,16 +81,21 @@ TEST_F(CleaningItemsTest, BuiltInItemsFirstThenOnePerDefinitionFile)
                                                   file("c.Dct"), file("linked.dct")}));
     EXPECT_EQ(titles(items),
               (std::vector<std::u16string>{u"Temporary files", u"Recycle Bin", u"Recent Documents",
-                                           file("A.DCT"), file("b.dct"), file("c.Dct"),
-                                           file("linked.dct")}));
+                                           u"Firefox Cache", u"Firefox Cookies", u"Firefox History",
+                                           u"Internet Explorer Cache", u"Internet Explorer History",
+                                           u"Internet Explorer Cookies", file("A.DCT"),
+                                           file("b.dct"), file("c.Dct"), file("linked.dct")}));
 }
 
 TEST_F(CleaningItemsTest, WithoutAFactoryOnlyTheBuiltInItems)
 {
     const auto items = diskcleaner::CreateCleaningItems(m_plugIns.path().string(), {});
 
-    ASSERT_EQ(titles(items), (std::vector<std::u16string>{u"Temporary files", u"Recycle Bin",
-                                                          u"Recent Documents"}));
+    ASSERT_EQ(titles(items),
+              (std::vector<std::u16string>{u"Temporary files", u"Recycle Bin", u"Recent Documents",
+                                           u"Firefox Cache", u"Firefox Cookies", u"Firefox History",
+                                           u"Internet Explorer Cache", u"Internet Explorer History",
+                                           u"Internet Explorer Cookies"}));
     EXPECT_EQ(items[0]->GetDescription(),
               u"Removes temporary files from the current user's temporary folder, C:\\users\\" +
                       u16(m_prefix.userName()) + u"\\Temp");

@@ -11,6 +11,7 @@ class RecentDocuments;
 class RecycleBin;
 class Registry;
 class ShellFolders;
+class UrlCache;
 
 // The computer the program looks at, with Windows semantics. One machine is current at a time;
 // the program chooses it once at start, and a test installs one built on a temporary folder.
@@ -36,6 +37,9 @@ public:
 
     // The recycle bins of the fixed drives.
     virtual const RecycleBin &recycleBin() const = 0;
+
+    // The user's WinINet URL cache: downloaded content, cookies and the history of visits.
+    virtual const UrlCache &urlCache() const = 0;
 
     // The Windows user name of the person using the machine.
     virtual std::u16string userName() const = 0;
