@@ -322,12 +322,11 @@ RegistryStatus PrefixRegistryKey::create(std::u16string_view path,
     if (const RegistryStatus status = checkNames(names); status != RegistryStatus::Success)
         return status;
     const std::vector<Place> &places = this->places();
-    if (places.empty())
-        return RegistryStatus::KeyDeleted;
-    // New keys of a merged key go to the machine's part, as on Windows, unless the key exists only
-    // in the user's part.
-    Place start = places.front();
+    RegistryStatus status = RegistryStatus::Success;
     if (m_merged) {
+        // New keys of a merged key go to the machine's part, as on Windows, unless the key exists
+        // only in the user's part. When neither part exists yet, the machine's part is made on
+        // the way.
         std::unique_ptr<RegistryKey> existing;
         if (openLocked(path, existing) == RegistryStatus::Success) {
             key = std::move(existing);
@@ -336,10 +335,18 @@ RegistryStatus PrefixRegistryKey::create(std::u16string_view path,
         const Location &machine = m_locations.back();
         const Place machineTop{machine.hive, &m_store->file(machine.hive)->root(), false};
         Place machinePlace;
-        if (m_store->resolve(machineTop, machine.path, machinePlace))
-            start = machinePlace;
+        if (m_store->resolve(machineTop, machine.path, machinePlace)) {
+            status = createAt(machinePlace, names);
+        } else {
+            std::vector<std::u16string> fromTop = machine.path;
+            fromTop.insert(fromTop.end(), names.begin(), names.end());
+            status = createAt(machineTop, fromTop);
+        }
+    } else {
+        if (places.empty())
+            return RegistryStatus::KeyDeleted;
+        status = createAt(places.front(), names);
     }
-    const RegistryStatus status = createAt(start, names);
     if (status != RegistryStatus::Success)
         return status;
     return openLocked(path, key);

@@ -254,6 +254,21 @@ TEST_F(PrefixRegistryTest, writesThroughClassesRootGoWhereWindowsPutsThem)
               RegistryStatus::FileNotFound);
 }
 
+TEST(PrefixRegistryClassesRoot, creatingAKeyMakesTheMachinesClassesKeyWhenNeitherPartHasOne)
+{
+    TestPrefix prefix;
+    PrefixRegistry registry(prefix.path(), prefix.path() + "/no-server");
+    std::unique_ptr<RegistryKey> created;
+    ASSERT_EQ(registry.create(RegistryHive::ClassesRoot, u".new\\sub", created),
+              RegistryStatus::Success);
+    std::unique_ptr<RegistryKey> machine;
+    EXPECT_EQ(registry.open(RegistryHive::LocalMachine, u"Software\\Classes\\.new\\sub", machine),
+              RegistryStatus::Success);
+    std::unique_ptr<RegistryKey> user;
+    EXPECT_EQ(registry.open(RegistryHive::CurrentUser, u"Software\\Classes", user),
+              RegistryStatus::FileNotFound);
+}
+
 TEST_F(PrefixRegistryTest, linksAreFollowedWhenAPathLeadsThroughThem)
 {
     EXPECT_EQ(text(RegistryHive::LocalMachine, u"Software\\Wow6432Node\\Classes\\Thing", u"v"),
