@@ -1,5 +1,6 @@
 #include "DiskCommand.h"
 
+#include <disk_cleaner/Catalogue.h>
 #include <disk_cleaner/CleaningItems.h>
 #include <disk_cleaner/PlugInfo.h>
 #include <disk_cleaner/StopRequest.h>
@@ -21,6 +22,7 @@
 namespace {
 
 const QString itemOption = QStringLiteral("item");
+const QString entryOption = QStringLiteral("entry");
 const QString filesOption = QStringLiteral("files");
 const QString yesOption = QStringLiteral("yes");
 
@@ -88,6 +90,48 @@ bool selectItems(const ItemList &items, const QStringList &titles,
     return true;
 }
 
+// The items that the checked entries of the Disk page's catalogue lead to, in list order: the
+// entries checked when the page starts, or only the entries of the given texts (compared without
+// regard to case). False, with the first text that names no entry in `unknown`, when a text names
+// none.
+bool selectByCatalogue(const ItemList &items, const QStringList &entries,
+                       std::vector<diskcleaner::PlugInfo *> &selected, QString &unknown)
+{
+    std::vector<diskcleaner::CatalogueSection> catalogue = diskcleaner::CompletedCatalogue();
+    if (!entries.isEmpty()) {
+        QList<bool> matched(entries.size(), false);
+        for (diskcleaner::CatalogueSection &section : catalogue) {
+            for (diskcleaner::CatalogueChoice &choice : section.entries) {
+                const QString text = QString::fromStdU16String(choice.text);
+                choice.checked = false;
+                for (qsizetype entry = 0; entry < entries.size(); ++entry) {
+                    if (text.compare(entries[entry], Qt::CaseInsensitive) == 0) {
+                        choice.checked = true;
+                        matched[entry] = true;
+                    }
+                }
+            }
+        }
+        if (const qsizetype missing = matched.indexOf(false); missing >= 0) {
+            unknown = entries[missing];
+            return false;
+        }
+    }
+    for (const auto &item : items) {
+        const std::u16string text = diskcleaner::LinkedDisplayText(item->GetTitle());
+        if (!text.empty() && diskcleaner::IsEntryChecked(catalogue, text))
+            selected.push_back(item.get());
+    }
+    return true;
+}
+
+// The name the Disk page shows for an item: the text of its catalogue entry, else its title.
+QString displayTextOf(const diskcleaner::PlugInfo &item)
+{
+    const std::u16string text = diskcleaner::LinkedDisplayText(item.GetTitle());
+    return text.empty() ? titleOf(item) : QString::fromStdU16String(text);
+}
+
 QString knownTitles(const ItemList &items)
 {
     QStringList titles;
@@ -136,6 +180,7 @@ int analyze(CommandContext &context, const std::vector<diskcleaner::PlugInfo *> 
         if (context.json) {
             QJsonObject entry{
                     {QStringLiteral("title"), titleOf(*item)},
+                    {QStringLiteral("entry"), displayTextOf(*item)},
                     {QStringLiteral("found"), number(item->GetItemsFound())},
                     {QStringLiteral("bytes"), number(item->GetBytesFound())},
                     {QStringLiteral("size"), sizeText(item->GetBytesFound())},
@@ -149,7 +194,7 @@ int analyze(CommandContext &context, const std::vector<diskcleaner::PlugInfo *> 
             list.append(entry);
             continue;
         }
-        context.out << titleOf(*item) << ": " << item->GetItemsFound() << " found, "
+        context.out << displayTextOf(*item) << ": " << item->GetItemsFound() << " found, "
                     << sizeText(item->GetBytesFound()) << '\n';
         for (const std::u16string &file : files)
             context.out << "    " << QString::fromStdU16String(file) << '\n';
@@ -192,8 +237,8 @@ int clean(CommandContext &context, const std::vector<diskcleaner::PlugInfo *> &i
 
 QString DiskCommand::synopsis() const
 {
-    return QStringLiteral("items | analyze [--item TITLE]... [--files] | clean [--item TITLE]... "
-                          "--yes");
+    return QStringLiteral("items | analyze [--item TITLE | --entry TEXT]... [--files] | clean "
+                          "[--item TITLE]... --yes");
 }
 
 QList<QCommandLineOption> DiskCommand::options() const
@@ -202,6 +247,10 @@ QList<QCommandLineOption> DiskCommand::options() const
             QCommandLineOption(itemOption,
                                QStringLiteral("Only this item (analyze, clean); may be repeated."),
                                QStringLiteral("TITLE")),
+            QCommandLineOption(entryOption,
+                               QStringLiteral("Only the items of this entry of the Disk page's "
+                                              "list (analyze); may be repeated."),
+                               QStringLiteral("TEXT")),
             QCommandLineOption(filesOption, QStringLiteral("Also list what was found (analyze).")),
             QCommandLineOption(yesOption, QStringLiteral("Really delete (clean).")),
     };
@@ -216,10 +265,15 @@ int DiskCommand::run(CommandContext &context) const
     if (action != itemsAction && action != analyzeAction && action != cleanAction)
         return usageError(context, QStringLiteral("unknown disk action '%1'").arg(action));
     const QStringList titles = context.parser.values(itemOption);
+    const QStringList entries = context.parser.values(entryOption);
     const bool withFiles = context.parser.isSet(filesOption);
     const bool confirmed = context.parser.isSet(yesOption);
     if (action == itemsAction && !titles.isEmpty())
         return usageError(context, QStringLiteral("--item goes with analyze and clean"));
+    if (!entries.isEmpty() && action != analyzeAction)
+        return usageError(context, QStringLiteral("--entry goes with analyze"));
+    if (!entries.isEmpty() && !titles.isEmpty())
+        return usageError(context, QStringLiteral("--item and --entry do not go together"));
     if (withFiles && action != analyzeAction)
         return usageError(context, QStringLiteral("--files goes with analyze"));
     if (confirmed && action != cleanAction)
@@ -232,6 +286,13 @@ int DiskCommand::run(CommandContext &context) const
 
     std::vector<diskcleaner::PlugInfo *> selected;
     QString unknown;
+    // Without titles an analysis takes what the Disk page takes.
+    if (action == analyzeAction && titles.isEmpty()) {
+        if (!selectByCatalogue(items, entries, selected, unknown))
+            return usageError(context,
+                              QStringLiteral("no catalogue entry is named '%1'").arg(unknown));
+        return analyze(context, selected, withFiles);
+    }
     if (!selectItems(items, titles, selected, unknown)) {
         return usageError(context, QStringLiteral("no item is titled '%1'; the items are: %2")
                                            .arg(unknown, knownTitles(items)));

@@ -4,11 +4,14 @@
 
 // `nimbra disk`: the disk cleaner's items on the prefix, in the order the Disk page lists them.
 //   items                               each item's title and description
-//   analyze [--item TITLE]... [--files] what each item would remove: the number and the size;
-//                                       with --files every entry found
+//   analyze [--item TITLE]... [--files] what each item would remove: the number and the size,
+//                                       under the name the Disk page shows; with --files every
+//                                       entry found
+//   analyze [--entry TEXT]... [--files] the same for the items of the Disk page's checked
+//                                       entries: those checked at start, or the ones named
 //   clean [--item TITLE]... --yes       analyzes, then removes, and says what really went
-// Without --item every item takes part; titles compare without regard to case. `clean` refuses
-// to change anything without --yes.
+// Without --item `clean` takes every item; titles and entry texts compare without regard to case.
+// `clean` refuses to change anything without --yes.
 class DiskCommand final : public Command
 {
 public:

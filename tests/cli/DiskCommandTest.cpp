@@ -182,8 +182,9 @@ TEST_F(DiskCommand, AnalyzeReportsWhatEachItemFound)
     const Result all = run({"disk", "analyze"});
 
     ASSERT_EQ(all.status, 0) << all.err.toStdString();
-    EXPECT_EQ(all.out, "Temporary files: 2 found, 1.5 KB\n"
-                       "Recycle Bin: 1 found, " +
+    // The items of the entries checked at start, under the entries' names.
+    EXPECT_EQ(all.out, "Temporary Files: 2 found, 1.5 KB\n"
+                       "Empty Recycle Bin: 1 found, " +
                                formatSizeText(10) +
                                "\n"
                                "Recent Documents: 1 found, " +
@@ -198,7 +199,7 @@ TEST_F(DiskCommand, AnalyzeListsTheFilesOfTheNamedItems)
     ASSERT_EQ(text.status, 0) << text.err.toStdString();
     QStringList lines = text.out.split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(lines.size(), 3) << text.out.toStdString();
-    EXPECT_EQ(lines.takeFirst(), "Temporary files: 2 found, 1.5 KB");
+    EXPECT_EQ(lines.takeFirst(), "Temporary Files: 2 found, 1.5 KB");
     EXPECT_EQ(QSet<QString>(lines.begin(), lines.end()),
               (QSet<QString>{"    " + windowsTemp() + "a.tmp", "    " + windowsTemp() + "b.tmp"}));
 
@@ -315,8 +316,54 @@ TEST_F(DiskCommand, UsageErrors)
 
     const Result help = run({"disk", "--help"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_TRUE(help.out.contains("disk items | analyze [--item TITLE]... [--files] | clean"))
+    EXPECT_TRUE(help.out.contains(
+            "disk items | analyze [--item TITLE | --entry TEXT]... [--files] | clean"))
             << help.out.toStdString();
+}
+
+TEST_F(DiskCommand, AnalyzeTakesTheItemsOfTheNamedEntries)
+{
+    const Result text =
+            run({"disk", "analyze", "--entry", "empty recycle bin", "--entry", "Temporary Files"});
+
+    ASSERT_EQ(text.status, 0) << text.err.toStdString();
+    EXPECT_EQ(text.out, "Temporary Files: 2 found, 1.5 KB\nEmpty Recycle Bin: 1 found, " +
+                                formatSizeText(10) + "\n");
+
+    const Result json = run({"--json", "disk", "analyze", "--entry", "Recent Documents"});
+    ASSERT_EQ(json.status, 0) << json.err.toStdString();
+    const QJsonArray items = jsonItems(json);
+    ASSERT_EQ(items.size(), 1);
+    EXPECT_EQ(items.at(0).toObject().value("title").toString(), "Recent Documents");
+    EXPECT_EQ(items.at(0).toObject().value("entry").toString(), "Recent Documents");
+
+    // An entry that no item serves analyses nothing.
+    const Result clipboard = run({"disk", "analyze", "--entry", "Clipboard"});
+    EXPECT_EQ(clipboard.status, 0);
+    EXPECT_TRUE(clipboard.out.isEmpty()) << clipboard.out.toStdString();
+    expectUnchanged();
+}
+
+TEST_F(DiskCommand, EntriesAreForAnalysesOfKnownEntriesOnly)
+{
+    const struct
+    {
+        QStringList arguments;
+        QString message;
+    } cases[] = {
+            {{"disk", "analyze", "--entry", "Temporary Files", "--entry", "Nope"}, "'Nope'"},
+            {{"disk", "analyze", "--entry", "Temporary Files", "--item", "Recycle Bin"},
+             "--item and --entry"},
+            {{"disk", "clean", "--yes", "--entry", "Temporary Files"}, "--entry"},
+            {{"disk", "items", "--entry", "Temporary Files"}, "--entry"},
+    };
+    for (const auto &row : cases) {
+        const Result result = run(row.arguments);
+        EXPECT_EQ(result.status, 2) << row.arguments.join(' ').toStdString();
+        EXPECT_TRUE(result.out.isEmpty());
+        EXPECT_TRUE(result.err.contains(row.message)) << result.err.toStdString();
+    }
+    expectUnchanged();
 }
 
 } // namespace

@@ -144,7 +144,7 @@ TEST_F(DiskInterop, AnalyzeReportsTheFilesInWinesTemporaryFolder)
 
     const Output text = nimbra({"disk", "analyze", "--item", "temporary files"});
     ASSERT_EQ(text.status, 0) << text.err.toStdString();
-    EXPECT_TRUE(text.out.startsWith(QString("Temporary files: %1 found, ").arg(before.size() + 2)))
+    EXPECT_TRUE(text.out.startsWith(QString("Temporary Files: %1 found, ").arg(before.size() + 2)))
             << text.out.toStdString();
 
     // After a clean, Wine sees neither file, and the subfolder keeps its file.
