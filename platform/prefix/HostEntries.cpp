@@ -2,6 +2,7 @@
 
 #include <platform/Text.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdint>
 #include <limits>
@@ -10,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #if defined(__linux__)
+#include <sys/syscall.h>
 #include <sys/xattr.h>
 #endif
 
@@ -70,14 +72,60 @@ std::uint32_t parseDosAttributeRecord(std::string_view text)
     return static_cast<std::uint32_t>(value) & attributesFromDosAttributeRecord;
 }
 
-std::uint32_t dosAttributesAt(int folderFd, const std::string &name)
+#if defined(__linux__)
+
+#if defined(SYS_getxattrat)
+constexpr long getxattratCall = SYS_getxattrat;
+#elif !defined(__alpha__)
+constexpr long getxattratCall = 464; // one number on every architecture but Alpha
+#else
+constexpr long getxattratCall = -1;
+#endif
+
+// The argument block of getxattrat, as the kernel defines it.
+struct ExtendedAttributeArguments
+{
+    std::uint64_t value;
+    std::uint32_t size;
+    std::uint32_t flags;
+};
+
+// Set once getxattrat turned out to be unusable here (a kernel before 6.13, or a sandbox that
+// refuses unknown calls); every later read then takes the /proc way straight away.
+std::atomic<bool> getxattratUnusable{getxattratCall < 0};
+
+// Reads one extended attribute of an entry of the folder, never of a link's target. Returns the
+// length, or -1 when it cannot be read (missing, or a link, or no support).
+ssize_t readAttributeAt(int folderFd, const char *name, const char *attribute, char *value,
+                        std::size_t size)
+{
+    if (!getxattratUnusable.load(std::memory_order_relaxed)) {
+        ExtendedAttributeArguments arguments{reinterpret_cast<std::uintptr_t>(value),
+                                             static_cast<std::uint32_t>(size), 0};
+        const long length = ::syscall(getxattratCall, folderFd, name, AT_SYMLINK_NOFOLLOW,
+                                      attribute, &arguments, sizeof arguments);
+        // Reading a user attribute never fails with EPERM on its own: that answer comes from a
+        // filter that does not know the call.
+        if (length >= 0 || (errno != ENOSYS && errno != EPERM))
+            return length;
+        getxattratUnusable.store(true, std::memory_order_relaxed);
+    }
+    // Without getxattrat, the descriptor's /proc entry names the open folder itself, so a
+    // renamed or replaced path cannot redirect the read. Resolving it costs far more, though.
+    std::string path = "/proc/self/fd/";
+    path += std::to_string(folderFd);
+    path += '/';
+    path += name;
+    return ::lgetxattr(path.c_str(), attribute, value, size);
+}
+
+#endif
+
+std::uint32_t dosAttributesAt(int folderFd, const char *name)
 {
 #if defined(__linux__)
-    // There is no "getxattr at a descriptor" call; the descriptor's /proc entry names the open
-    // folder itself, so a renamed or replaced path cannot redirect the read.
-    const std::string path = "/proc/self/fd/" + std::to_string(folderFd) + "/" + name;
     char value[256];
-    const ssize_t length = ::lgetxattr(path.c_str(), "user.DOSATTRIB", value, sizeof value);
+    const ssize_t length = readAttributeAt(folderFd, name, "user.DOSATTRIB", value, sizeof value);
     if (length <= 0)
         return 0;
     return parseDosAttributeRecord(std::string_view(value, static_cast<std::size_t>(length)));
@@ -103,19 +151,28 @@ std::optional<std::string> hostEntryName(std::u16string_view name)
 
 std::optional<DirectoryEntry> describeEntryAt(int folderFd, const std::string &name)
 {
+    DirectoryEntry entry;
+    if (!describeEntryAt(folderFd, name.c_str(), entry))
+        return std::nullopt;
+    entry.name = fromUtf8(name);
+    return entry;
+}
+
+bool describeEntryAt(int folderFd, const char *name, DirectoryEntry &entry)
+{
     struct stat status
     {};
-    if (::fstatat(folderFd, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
-        return std::nullopt;
+    if (::fstatat(folderFd, name, &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return false;
 
-    DirectoryEntry entry;
-    entry.name = fromUtf8(name);
+    entry.attributes = 0;
+    entry.size = 0;
     entry.lastWriteTime = fileTimeFromHostTime(status.st_mtim);
     if (S_ISLNK(status.st_mode)) {
         entry.attributes = AttributeReparsePoint;
         struct stat target
         {};
-        if (::fstatat(folderFd, name.c_str(), &target, 0) == 0 && S_ISDIR(target.st_mode))
+        if (::fstatat(folderFd, name, &target, 0) == 0 && S_ISDIR(target.st_mode))
             entry.attributes |= AttributeDirectory;
     } else {
         if (S_ISDIR(status.st_mode))
@@ -127,11 +184,11 @@ std::optional<DirectoryEntry> describeEntryAt(int folderFd, const std::string &n
         if (S_ISDIR(status.st_mode) || S_ISREG(status.st_mode))
             entry.attributes |= dosAttributesAt(folderFd, name);
     }
-    if (name.size() > 1 && name.front() == '.')
+    if (name[0] == '.' && name[1] != '\0')
         entry.attributes |= AttributeHidden;
     if (entry.attributes == 0)
         entry.attributes = AttributeNormal;
-    return entry;
+    return true;
 }
 
 bool deleteFileAt(int folderFd, const std::string &name)

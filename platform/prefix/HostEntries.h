@@ -2,6 +2,7 @@
 
 #include <platform/FileSystem.h>
 
+#include <cstdint>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -19,6 +20,11 @@ std::optional<std::string> hostEntryName(std::u16string_view name);
 // described as itself: AttributeReparsePoint, plus AttributeDirectory when it points at a folder,
 // size 0. The name "." describes the folder itself.
 std::optional<DirectoryEntry> describeEntryAt(int folderFd, const std::string &name);
+
+// The same description without the name, written into `entry` (whose name is left as it is), for
+// a listing that already holds the name as a Windows text. False when nothing of that name is
+// there.
+bool describeEntryAt(int folderFd, const char *name, DirectoryEntry &entry);
 
 // Deletes a file or a link, never a link's target. Folders stay, and so do read-only files,
 // as on Windows. True when the entry was removed.

@@ -33,15 +33,21 @@ std::vector<DirectoryEntry> PrefixFolder::list(std::u16string_view pattern) cons
     if (!directory)
         return entries;
     reader.release(); // closedir closes it
+    // "*" and "*.*" take every name, which spares the match for the walks that list everything.
+    const bool everyName = pattern == u"*" || pattern == u"*.*";
     while (const dirent *item = ::readdir(directory)) {
-        const std::string name = item->d_name;
-        if (name == "." || name == "..")
+        const char *name = item->d_name;
+        if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
-        if (!matchesWildcard(fromUtf8(name), pattern))
+        std::u16string windowsName = fromUtf8(name);
+        if (!everyName && !matchesWildcard(windowsName, pattern))
             continue;
         // An entry that went away since readdir saw it is simply not listed.
-        if (std::optional<DirectoryEntry> entry = describeEntryAt(m_folder.get(), name))
-            entries.push_back(std::move(*entry));
+        DirectoryEntry entry;
+        if (!describeEntryAt(m_folder.get(), name, entry))
+            continue;
+        entry.name = std::move(windowsName);
+        entries.push_back(std::move(entry));
     }
     ::closedir(directory);
     return entries;
