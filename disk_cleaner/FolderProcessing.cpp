@@ -277,7 +277,8 @@ FileResult ProcessFile(const platform::Folder &folder, std::u16string_view path,
     }
 
     Trace(u"%hs: Delete %s", fileOperation, path);
-    if (folder.deleteFile(entry.name)) {
+    // The entry comes from the folder's own listing, which already says whether it may go.
+    if (folder.deleteListedFile(entry)) {
         Trace(u"%hs: Deleted %s", fileOperation, path);
         return FileResult::Handled;
     }

@@ -205,6 +205,14 @@ bool deleteFileAt(int folderFd, const std::string &name)
     return ::unlinkat(folderFd, name.c_str(), 0) == 0;
 }
 
+bool deleteListedFileAt(int folderFd, const std::string &name, std::uint32_t listedAttributes)
+{
+    if (!(listedAttributes & AttributeReparsePoint) &&
+        (listedAttributes & (AttributeDirectory | AttributeReadOnly)))
+        return false;
+    return ::unlinkat(folderFd, name.c_str(), 0) == 0;
+}
+
 bool removeFolderAt(int folderFd, const std::string &name)
 {
     // With AT_REMOVEDIR a link is refused (ENOTDIR) and is never taken for its target.

@@ -30,6 +30,13 @@ bool describeEntryAt(int folderFd, const char *name, DirectoryEntry &entry);
 // as on Windows. True when the entry was removed.
 bool deleteFileAt(int folderFd, const std::string &name);
 
+// Deletes a file or a link that a listing of the folder described with `listedAttributes`,
+// without reading the entry again: a folder (not a link) or a read-only file stays. The removal is
+// still one call relative to the folder that never follows a link and never removes a folder, so
+// an entry changed since the listing is at worst removed as it is now (a file made read-only just
+// after the listing, which is no different from deleting it just before) or refused (a folder).
+bool deleteListedFileAt(int folderFd, const std::string &name, std::uint32_t listedAttributes);
+
 // Removes an empty folder; a link or anything else stays. True when the folder was removed.
 bool removeFolderAt(int folderFd, const std::string &name);
 

@@ -71,6 +71,12 @@ bool PrefixFolder::deleteFile(std::u16string_view name) const
     return hostName && deleteFileAt(m_folder.get(), *hostName);
 }
 
+bool PrefixFolder::deleteListedFile(const DirectoryEntry &entry) const
+{
+    const std::optional<std::string> hostName = hostEntryName(entry.name);
+    return hostName && deleteListedFileAt(m_folder.get(), *hostName, entry.attributes);
+}
+
 bool PrefixFolder::removeSubfolder(std::u16string_view name) const
 {
     const std::optional<std::string> hostName = hostEntryName(name);

@@ -19,6 +19,7 @@ public:
     std::vector<DirectoryEntry> list(std::u16string_view pattern) const override;
     std::unique_ptr<Folder> openSubfolder(std::u16string_view name) const override;
     bool deleteFile(std::u16string_view name) const override;
+    bool deleteListedFile(const DirectoryEntry &entry) const override;
     bool removeSubfolder(std::u16string_view name) const override;
 
 private:

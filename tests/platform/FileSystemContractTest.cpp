@@ -489,6 +489,129 @@ TEST_F(FileSystemContract, DeleteAndRemoveDoOnlyWhatTheirNameSays)
     EXPECT_FALSE(TestPrefix::exists(prefix().hostPath("work/full")));
 }
 
+// What one entry of a folder is, for the tests that change it between listing and deleting.
+enum class EntryKind {
+    File,
+    ReadOnlyFile,
+    FolderWithFile,
+    LinkToOutsideFile,
+    LinkToOutsideFolder,
+    Missing
+};
+
+struct ListedDeleteCase
+{
+    const char *what;
+    EntryKind listedAs; // what the entry was when the folder was listed
+    EntryKind nowIs;    // what it is when the listed entry is deleted
+    bool deleted;
+};
+
+void PrintTo(const ListedDeleteCase &row, std::ostream *out)
+{
+    *out << row.what;
+}
+
+class DeletingListedEntries :
+    public FileSystemContract,
+    public testing::WithParamInterface<ListedDeleteCase>
+{
+protected:
+    void SetUp() override
+    {
+        FileSystemContract::SetUp();
+        m_outside = prefix().makeTopFolder("outside");
+        prefix().makeTopFolder("outside/folder");
+        prefix().writeTopFile("outside/keep.txt", "precious");
+        prefix().writeTopFile("outside/folder/inner.txt", "precious");
+        prefix().makeFolder("work");
+    }
+
+    // Puts an entry of that kind at work/entry, in place of whatever was there.
+    void make(EntryKind kind) const
+    {
+        const std::string entry = prefix().hostPath("work/entry");
+        std::error_code ignored;
+        std::filesystem::permissions(entry, std::filesystem::perms::owner_write,
+                                     std::filesystem::perm_options::add, ignored);
+        std::filesystem::remove_all(entry, ignored);
+        switch (kind) {
+        case EntryKind::File:
+            prefix().writeFile("work/entry", "junk");
+            break;
+        case EntryKind::ReadOnlyFile:
+            prefix().writeFile("work/entry", "junk");
+            prefix().makeReadOnly("work/entry");
+            break;
+        case EntryKind::FolderWithFile:
+            prefix().writeFile("work/entry/inner.txt", "junk");
+            break;
+        case EntryKind::LinkToOutsideFile:
+            prefix().makeLink("work/entry", m_outside + "/keep.txt");
+            break;
+        case EntryKind::LinkToOutsideFolder:
+            prefix().makeLink("work/entry", m_outside + "/folder");
+            break;
+        case EntryKind::Missing:
+            break;
+        }
+    }
+
+    std::string m_outside;
+};
+
+TEST_P(DeletingListedEntries, TrustTheListingButNeverFollowALinkOrRemoveAFolder)
+{
+    const ListedDeleteCase &row = GetParam();
+    make(row.listedAs);
+    const std::unique_ptr<Folder> work = fileSystem().openFolder(u"C:\\work");
+    ASSERT_NE(work, nullptr);
+    const std::vector<DirectoryEntry> listed = work->list(u"*.*");
+    ASSERT_EQ(listed.size(), 1u);
+    if (row.nowIs != row.listedAs)
+        make(row.nowIs);
+
+    EXPECT_EQ(work->deleteListedFile(listed[0]), row.deleted);
+    const std::string entry = prefix().hostPath("work/entry");
+    std::error_code ignored;
+    EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(entry, ignored)),
+              !row.deleted && row.nowIs != EntryKind::Missing);
+    if (row.nowIs == EntryKind::FolderWithFile) {
+        EXPECT_TRUE(TestPrefix::exists(entry + "/inner.txt"));
+    }
+    EXPECT_TRUE(TestPrefix::exists(m_outside + "/keep.txt"));
+    EXPECT_TRUE(TestPrefix::exists(m_outside + "/folder/inner.txt"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+        Table, DeletingListedEntries,
+        testing::Values(ListedDeleteCase{"file", EntryKind::File, EntryKind::File, true},
+                        ListedDeleteCase{"read-only file", EntryKind::ReadOnlyFile,
+                                         EntryKind::ReadOnlyFile, false},
+                        ListedDeleteCase{"folder", EntryKind::FolderWithFile,
+                                         EntryKind::FolderWithFile, false},
+                        ListedDeleteCase{"link to a file", EntryKind::LinkToOutsideFile,
+                                         EntryKind::LinkToOutsideFile, true},
+                        ListedDeleteCase{"link to a folder", EntryKind::LinkToOutsideFolder,
+                                         EntryKind::LinkToOutsideFolder, true},
+                        ListedDeleteCase{"file gone since", EntryKind::File, EntryKind::Missing,
+                                         false},
+                        ListedDeleteCase{"file now a link to a file", EntryKind::File,
+                                         EntryKind::LinkToOutsideFile, true},
+                        ListedDeleteCase{"file now a link to a folder", EntryKind::File,
+                                         EntryKind::LinkToOutsideFolder, true},
+                        ListedDeleteCase{"file now a folder", EntryKind::File,
+                                         EntryKind::FolderWithFile, false},
+                        ListedDeleteCase{"link now a folder", EntryKind::LinkToOutsideFile,
+                                         EntryKind::FolderWithFile, false},
+                        // The listing decides: a file that changed its read-only state since is
+                        // handled as it was listed, which is what deleting it a moment earlier or
+                        // later would have done.
+                        ListedDeleteCase{"file made read-only since", EntryKind::File,
+                                         EntryKind::ReadOnlyFile, true},
+                        ListedDeleteCase{"read-only file made writable since",
+                                         EntryKind::ReadOnlyFile, EntryKind::File, false}));
+
 TEST_F(FileSystemContract, NamesThatAreNotOneEntryAreRefused)
 {
     prefix().writeFile("work/sub/file.txt");

@@ -78,6 +78,12 @@ public:
     // on Windows. False when the entry stays.
     virtual bool deleteFile(std::u16string_view name) const = 0;
 
+    // Deletes a file or link as list() described it, without looking at it again: refused when
+    // that entry is a folder (not a link) or read-only. Never follows a link or removes a folder,
+    // even when the entry changed since the listing; a file made read-only since then may go.
+    // False when the entry stays.
+    virtual bool deleteListedFile(const DirectoryEntry &entry) const = 0;
+
     // Removes the subfolder of that name if it is empty and not a link. False when it stays.
     virtual bool removeSubfolder(std::u16string_view name) const = 0;
 };
