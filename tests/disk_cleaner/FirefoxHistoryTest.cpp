@@ -11,6 +11,8 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
+#include <ostream>
 #include <stdexcept>
 #include <string>
 
@@ -204,6 +206,12 @@ struct BadDatabase
     // The host file whose bytes must not change; empty for the places file itself.
     std::function<std::string(const TestPrefix &)> watched;
 };
+
+// Test names show the row's name.
+void PrintTo(const BadDatabase &row, std::ostream *out)
+{
+    *out << row.name;
+}
 
 class FirefoxBadDatabaseTest :
     public FirefoxHistoryTest,

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 using namespace diskcleaner;
@@ -59,6 +60,12 @@ TEST_P(ProfileLocationTest, ReadsTheFirstProfile)
         return;
     EXPECT_EQ(location.profileFolder, expand(test.profileFolder));
     EXPECT_EQ(location.localFolder, expand(test.localFolder));
+}
+
+// Test names show the row's name.
+void PrintTo(const LocationCase &row, std::ostream *out)
+{
+    *out << row.name;
 }
 
 const LocationCase locationCases[] = {
@@ -296,6 +303,12 @@ TEST_P(FirefoxCookiesTest, FindsAtMostTwoFilesAndRemovesThem)
     EXPECT_EQ(item.GetBytesCleaned(), bytes);
     for (const std::string &file : test.found)
         EXPECT_FALSE(present(profile() + "/" + file)) << file;
+}
+
+// Test names show the row's name.
+void PrintTo(const CookieCase &row, std::ostream *out)
+{
+    *out << row.name;
 }
 
 const CookieCase cookieCases[] = {

@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -19,9 +20,8 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <ostream>
 #include <stdexcept>
-
-#include <cerrno>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -231,6 +231,12 @@ struct ItemCase
     std::uint64_t bytesCleaned;
 };
 
+// Test names show the row's name.
+void PrintTo(const ItemCase &row, std::ostream *out)
+{
+    *out << row.name;
+}
+
 class IeItemTest : public IeTest, public ::testing::WithParamInterface<ItemCase>
 {
 protected:
@@ -379,6 +385,12 @@ struct Damage
     const char *name;
     std::function<void(Bytes &)> apply;
 };
+
+// Test names show the row's name.
+void PrintTo(const Damage &row, std::ostream *out)
+{
+    *out << row.name;
+}
 
 class IeDamagedIndexTest : public IeTest, public ::testing::WithParamInterface<Damage>
 {};
