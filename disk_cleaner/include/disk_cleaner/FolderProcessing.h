@@ -71,7 +71,8 @@ bool ProcessFilesInFolder(std::u16string_view baseFolder, const PatternList &pat
 
 // Handles one listed file: checks its age against MinAgeDays (in whole days, on the clock of the
 // current machine; a last-write time in the future counts as old enough), then appends `path` to
-// `found` (scan) or deletes the entry through `folder` (delete).
+// `found` (scan) or deletes the entry through `folder` (delete). `entry` must come from a listing
+// of `folder`: whether the file may go (not read-only) is taken from it, not read again.
 FileResult ProcessFile(const platform::Folder &folder, std::u16string_view path, FileList &found,
                        const ScanOptions &options, const platform::DirectoryEntry &entry,
                        WalkMode mode);
