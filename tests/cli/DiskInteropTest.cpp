@@ -17,16 +17,13 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/WineProcess.h"
+
 #include <memory>
 
 namespace {
 
-struct Output
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
+using Output = ProcessOutput;
 
 class DiskInterop : public testing::Test
 {
@@ -55,27 +52,9 @@ protected:
 
     Output run(const QString &program, const QStringList &arguments) const
     {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("WINEPREFIX", m_prefix);
-        environment.insert("WINEDEBUG", "-all");
-        environment.insert("WINEDLLOVERRIDES", "mscoree,mshtml=");
-        environment.insert("XDG_DATA_HOME", m_work->filePath("data"));
-        environment.remove("DISPLAY");
-        environment.remove("WAYLAND_DISPLAY");
-        process.setProcessEnvironment(environment);
-        process.start(program, arguments);
-        Output output;
-        if (!process.waitForFinished(300000)) {
-            process.kill();
-            process.waitForFinished();
-            output.err = program + " did not finish";
-            return output;
-        }
-        output.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        output.out = QString::fromUtf8(process.readAllStandardOutput());
-        output.err = QString::fromUtf8(process.readAllStandardError());
-        return output;
+        QProcessEnvironment trash;
+        trash.insert("XDG_DATA_HOME", m_work->filePath("data"));
+        return runInPrefix(m_prefix, program, arguments, trash);
     }
 
     // Runs a Windows program through Wine and waits until the prefix is at rest again.

@@ -14,16 +14,13 @@
 
 #include <gtest/gtest.h>
 
+#include "../support/WineProcess.h"
+
 #include <memory>
 
 namespace {
 
-struct Output
-{
-    int status = -1;
-    QString out;
-    QString err;
-};
+using Output = ProcessOutput;
 
 class RegistryInterop : public testing::Test
 {
@@ -50,26 +47,7 @@ protected:
 
     static Output runIn(const QString &prefix, const QString &program, const QStringList &arguments)
     {
-        QProcess process;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("WINEPREFIX", prefix);
-        environment.insert("WINEDEBUG", "-all");
-        environment.insert("WINEDLLOVERRIDES", "mscoree,mshtml=");
-        environment.remove("DISPLAY");
-        environment.remove("WAYLAND_DISPLAY");
-        process.setProcessEnvironment(environment);
-        process.start(program, arguments);
-        Output output;
-        if (!process.waitForFinished(300000)) {
-            process.kill();
-            process.waitForFinished();
-            output.err = program + " did not finish";
-            return output;
-        }
-        output.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-        output.out = QString::fromUtf8(process.readAllStandardOutput());
-        output.err = QString::fromUtf8(process.readAllStandardError());
-        return output;
+        return runInPrefix(prefix, program, arguments);
     }
 
     // A fresh prefix of its own for a case. The registry files are real copies (Wine rewrites a
